@@ -1,0 +1,39 @@
+// Trial division in double precision and the search loop that lists primes.
+#include "prime_search.hpp"
+
+#include <cmath>
+#include <cstdio>
+
+bool has_trial_divisor(double candidate)
+{
+    double divisor = std::floor(std::sqrt(candidate));
+    for (;;) {
+        // Below 2^53 the quotient is rounded to a whole number only when the
+        // division is exact, so a zero fractional part means divisor divides.
+        double quotient = candidate / divisor;
+        if (quotient - std::floor(quotient) == 0)
+            return true;
+        divisor = divisor - 1;
+        if (divisor < 2)
+            return false;
+    }
+}
+
+void list_primes_after(double start_value)
+{
+    // The search never yields 2 or 3 (their first trial divisor is 1, which
+    // divides), so they are written here for the starts that lie below them.
+    if (start_value < 2)
+        std::printf("2\n3\n");
+    if (start_value == 2)
+        std::printf("3\n");
+
+    // Past 2^53 adding 1 no longer moves a double, so the search ends there:
+    // every prime a double holds exactly has been written by then.
+    double candidate = start_value;
+    while (candidate + 1 < exact_limit) {
+        candidate = candidate + 1;
+        if (!has_trial_divisor(candidate))
+            std::printf("%.0lf\n", candidate);
+    }
+}

@@ -1,0 +1,150 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the quentaro binary, driven through pipes.
+
+Usage: end_to_end.py PATH_TO_QUENTARO
+"""
+import os
+import select
+import subprocess
+import sys
+import time
+import unittest
+
+BINARY = None
+
+BANNER = (
+    b"\n"
+    b"QUENTARO v1.3\n"
+    b"Writes every prime above the start value you enter, one per line; press Ctrl-C to stop.\n"
+    + b"-" * 62 + b"\n"
+    b"\n"
+)
+PROMPT = b"START: "
+REFUSAL = b"ERROR: enter positive integers only.\n"
+TWO_POW_53 = 2**53
+
+
+def run(stdin_bytes, line_count=None, args=(), timeout=60):
+    """Runs the binary with stdin_bytes as its input.
+
+    Reads standard output until line_count lines follow the prompt (then kills
+    the program) or until the program ends by itself. Returns the text after
+    the prompt, the exit status (None when killed) and standard error.
+    """
+    proc = subprocess.Popen([BINARY, *args], stdin=subprocess.PIPE,
+                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    proc.stdin.write(stdin_bytes)
+    proc.stdin.close()
+    out = b""
+    deadline = time.monotonic() + timeout
+    head = BANNER + PROMPT
+    while line_count is None or out[len(head):].count(b"\n") < line_count:
+        remaining = deadline - time.monotonic()
+        if remaining <= 0:
+            proc.kill()
+            raise AssertionError("no output within %d s; got %r" % (timeout, out[-200:]))
+        ready, _, _ = select.select([proc.stdout], [], [], remaining)
+        if ready:
+            chunk = os.read(proc.stdout.fileno(), 65536)
+            if not chunk:
+                break
+            out += chunk
+    if proc.poll() is None and line_count is not None:
+        proc.kill()
+        status = None
+    else:
+        status = proc.wait(timeout=max(1, deadline - time.monotonic()))
+    proc.wait()
+    err = proc.stderr.read()
+    proc.stdout.close()
+    proc.stderr.close()
+    if not out.startswith(head):
+        raise AssertionError("banner and prompt wrong: %r" % out[:200])
+    return out[len(head):], status, err
+
+
+def lines_of(text, count):
+    """The first count lines of text, as strings."""
+    return text.decode().split("\n")[:count]
+
+
+class Refusals(unittest.TestCase):
+    def test_bad_values_are_refused_with_status_1(self):
+        inputs = [b"7.5\n", b"-1\n", b"", b"\n\n", b"abc\n", b"-\n", b"+\n",
+                  b"inf\n", b"-inf\n", b"1e999\n", b"nan\n", b"0.5\n", b"-0.5\n",
+                  b"-1e999\n"]
+        for stdin_bytes in inputs:
+            with self.subTest(input=stdin_bytes):
+                text, status, err = run(stdin_bytes)
+                self.assertEqual(text, REFUSAL)
+                self.assertEqual(status, 1)
+                self.assertEqual(err, b"")
+
+
+class FirstPrimes(unittest.TestCase):
+    def test_first_lines_for_each_start(self):
+        cases = [
+            (b"0\n", ["2", "3", "5", "7", "11", "13"]),
+            (b"-0\n", ["2", "3", "5", "7", "11", "13"]),
+            (b"1\n", ["2", "3", "5", "7", "11"]),
+            (b"2\n", ["3", "5", "7", "11"]),
+            (b"3\n", ["5", "7", "11"]),
+            (b"13\n", ["17", "19", "23"]),
+            (b"23\n", ["29", "31"]),
+            (b"89\n", ["97", "101", "103"]),
+            (b"1000000000\n", ["1000000007", "1000000009"]),
+            (b"12abc\n", ["13", "17"]),
+        ]
+        for stdin_bytes, expected in cases:
+            with self.subTest(input=stdin_bytes):
+                text, status, err = run(stdin_bytes, len(expected))
+                self.assertEqual(lines_of(text, len(expected)), expected)
+                self.assertEqual(err, b"")
+
+    def test_spellings_of_seven_behave_alike(self):
+        for stdin_bytes in [b"7\n", b"7.0\n", b"7e0\n", b"+7\n", b"   7\n",
+                            b"\n\n7\n", b"\t7", b"0.7e1\n", b"70e-1\n"]:
+            with self.subTest(input=stdin_bytes):
+                text, _, _ = run(stdin_bytes, 3)
+                self.assertEqual(lines_of(text, 3), ["11", "13", "17"])
+
+    def test_lines_are_the_primes_in_order(self):
+        text, _, _ = run(b"0\n", 1000)
+        numbers = [int(line) for line in lines_of(text, 1000)]
+        limit = numbers[-1]
+        sieve = bytearray([1]) * (limit + 1)
+        sieve[0:2] = b"\0\0"
+        for p in range(2, int(limit**0.5) + 1):
+            if sieve[p]:
+                sieve[p * p::p] = bytearray(len(sieve[p * p::p]))
+        self.assertEqual(numbers, [n for n in range(limit + 1) if sieve[n]])
+
+    def test_arguments_change_nothing(self):
+        plain, _, _ = run(b"100\n", 20)
+        for args in (["--help"], ["-h", "5"], ["1000"], [""]):
+            with self.subTest(args=args):
+                text, _, err = run(b"100\n", 20, args)
+                self.assertEqual(lines_of(text, 20), lines_of(plain, 20))
+                self.assertEqual(err, b"")
+
+
+class UpperBound(unittest.TestCase):
+    def test_last_prime_below_two_pow_53_then_clean_exit(self):
+        start = str(TWO_POW_53 - 112).encode() + b"\n"
+        text, status, err = run(start, timeout=600)
+        self.assertEqual(text, b"9007199254740881\n")
+        self.assertEqual(status, 0)
+        self.assertEqual(err, b"")
+
+    def test_starts_at_or_past_the_bound_write_nothing(self):
+        for start in [TWO_POW_53 - 1, TWO_POW_53, TWO_POW_53 + 2]:
+            with self.subTest(start=start):
+                text, status, err = run(str(start).encode() + b"\n")
+                self.assertEqual((text, status, err), (b"", 0, b""))
+        text, status, err = run(b"1e300\n")
+        self.assertEqual((text, status, err), (b"", 0, b""))
+
+
+if __name__ == "__main__":
+    BINARY = os.path.abspath(sys.argv.pop(1))
+    unittest.main(verbosity=2)

@@ -1,0 +1,121 @@
+// Checks trial division against an independent integer primality test.
+#include <cstdint>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "prime_search.hpp"
+
+namespace {
+
+__extension__ typedef unsigned __int128 uint128;
+
+// (a * b) mod m without overflow.
+uint64_t mul_mod(uint64_t a, uint64_t b, uint64_t m)
+{
+    return static_cast<uint64_t>(static_cast<uint128>(a) * b % m);
+}
+
+// base^exponent mod m.
+uint64_t pow_mod(uint64_t base, uint64_t exponent, uint64_t m)
+{
+    uint64_t result = 1;
+    for (base %= m; exponent > 0; exponent >>= 1) {
+        if (exponent & 1)
+            result = mul_mod(result, base, m);
+        base = mul_mod(base, base, m);
+    }
+    return result;
+}
+
+// Deterministic Miller-Rabin primality test; exact for every 64-bit n.
+bool is_prime(uint64_t n)
+{
+    static const uint64_t bases[] = {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37};
+    if (n < 2)
+        return false;
+    for (uint64_t p : bases)
+        if (n % p == 0)
+            return n == p;
+    uint64_t odd_part = n - 1;
+    int twos = 0;
+    for (; odd_part % 2 == 0; odd_part /= 2)
+        twos++;
+    for (uint64_t a : bases) {
+        uint64_t x = pow_mod(a, odd_part, n);
+        if (x == 1 || x == n - 1)
+            continue;
+        bool witness = true;
+        for (int i = 1; i < twos && witness; i++) {
+            x = mul_mod(x, x, n);
+            witness = x != n - 1;
+        }
+        if (witness)
+            return false;
+    }
+    return true;
+}
+
+// What has_trial_divisor must say of n: every n from 1 to 3 has the trial
+// divisor 1, and above that it is the opposite of primality.
+bool expected_verdict(uint64_t n)
+{
+    return n <= 3 || !is_prime(n);
+}
+
+const uint64_t two_pow_53 = uint64_t{1} << 53;
+
+} // namespace
+
+TEST(HasTrialDivisor, MatchesSieveUpToTwoMillion)
+{
+    const uint64_t last = 2000000;
+    std::vector<bool> composite(last + 1, false);
+    for (uint64_t p = 2; p * p <= last; p++)
+        if (!composite[p])
+            for (uint64_t m = p * p; m <= last; m += p)
+                composite[m] = true;
+    int mismatches = 0;
+    for (uint64_t n = 1; n <= last; n++) {
+        bool expected = n <= 3 || composite[n];
+        if (has_trial_divisor(static_cast<double>(n)) != expected && ++mismatches <= 10)
+            ADD_FAILURE() << "wrong verdict for " << n;
+    }
+    EXPECT_EQ(mismatches, 0);
+}
+
+TEST(HasTrialDivisor, MatchesReferenceInLargeWindows)
+{
+    struct Window {
+        uint64_t first;
+        uint64_t count;
+    };
+    const Window windows[] = {
+        {1000000000 - 1000, 2000},      // around 10^9
+        {1000000000000 - 150, 300},     // around 10^12
+        {999999999999999 - 20, 40},     // around 10^15
+    };
+    for (const Window &window : windows)
+        for (uint64_t n = window.first; n < window.first + window.count; n++)
+            EXPECT_EQ(has_trial_divisor(static_cast<double>(n)), expected_verdict(n)) << n;
+}
+
+TEST(HasTrialDivisor, MatchesReferenceJustBelowTwoPow53)
+{
+    // Each candidate here costs up to about 10^8 divisions, so only a sample:
+    // the largest prime below 2^53, its neighbours, and 2^53 - 1, whose largest
+    // divisor below its square root is 20394401.
+    const uint64_t offsets[] = {111, 112, 110, 1, 2, 3};
+    for (uint64_t offset : offsets) {
+        uint64_t n = two_pow_53 - offset;
+        EXPECT_EQ(has_trial_divisor(static_cast<double>(n)), expected_verdict(n)) << n;
+    }
+}
+
+TEST(HasTrialDivisor, ReferenceAgreesOnKnownValues)
+{
+    EXPECT_TRUE(is_prime(two_pow_53 - 111));
+    EXPECT_FALSE(is_prime(two_pow_53 - 1));
+    EXPECT_TRUE(is_prime(1000000007));
+    EXPECT_FALSE(is_prime(3215031751)); // strong pseudoprime to bases 2, 3, 5, 7
+}
