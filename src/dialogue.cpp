@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdio>
 
+#include "output.hpp"
+
 const char refusal_message[] = "ERROR: enter positive integers only.";
 
 void print_banner(void)
@@ -20,6 +22,7 @@ double read_start_value(void)
 {
     double start_value;
     std::printf("START: ");
+    flush_output();
     if (std::scanf("%lf", &start_value) != 1)
         return NAN;
     return start_value;

@@ -2,7 +2,8 @@
 #include "prime_search.hpp"
 
 #include <cmath>
-#include <cstdio>
+
+#include "output.hpp"
 
 bool has_trial_divisor(double candidate)
 {
@@ -24,9 +25,9 @@ void list_primes_after(double start_value)
     // The search never yields 2 or 3 (their first trial divisor is 1, which
     // divides), so they are written here for the starts that lie below them.
     if (start_value < 2)
-        std::printf("2\n3\n");
+        print_lines("2\n3\n");
     if (start_value == 2)
-        std::printf("3\n");
+        print_lines("3\n");
 
     // Past 2^53 adding 1 no longer moves a double, so the search ends there:
     // every prime a double holds exactly has been written by then.
@@ -34,6 +35,6 @@ void list_primes_after(double start_value)
     while (candidate + 1 < exact_limit) {
         candidate = candidate + 1;
         if (!has_trial_divisor(candidate))
-            std::printf("%.0lf\n", candidate);
+            print_lines("%.0lf\n", candidate);
     }
 }

@@ -3,64 +3,11 @@
 
 Usage: end_to_end.py PATH_TO_QUENTARO
 """
-import os
-import select
-import subprocess
 import sys
-import time
 import unittest
 
-BINARY = None
-
-BANNER = (
-    b"\n"
-    b"QUENTARO v1.3\n"
-    b"Writes every prime above the start value you enter, one per line; press Ctrl-C to stop.\n"
-    + b"-" * 62 + b"\n"
-    b"\n"
-)
-PROMPT = b"START: "
-REFUSAL = b"ERROR: enter positive integers only.\n"
-TWO_POW_53 = 2**53
-
-
-def run(stdin_bytes, line_count=None, args=(), timeout=60):
-    """Runs the binary with stdin_bytes as its input.
-
-    Reads standard output until line_count lines follow the prompt (then kills
-    the program) or until the program ends by itself. Returns the text after
-    the prompt, the exit status (None when killed) and standard error.
-    """
-    proc = subprocess.Popen([BINARY, *args], stdin=subprocess.PIPE,
-                            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-    proc.stdin.write(stdin_bytes)
-    proc.stdin.close()
-    out = b""
-    deadline = time.monotonic() + timeout
-    head = BANNER + PROMPT
-    while line_count is None or out[len(head):].count(b"\n") < line_count:
-        remaining = deadline - time.monotonic()
-        if remaining <= 0:
-            proc.kill()
-            raise AssertionError("no output within %d s; got %r" % (timeout, out[-200:]))
-        ready, _, _ = select.select([proc.stdout], [], [], remaining)
-        if ready:
-            chunk = os.read(proc.stdout.fileno(), 65536)
-            if not chunk:
-                break
-            out += chunk
-    if proc.poll() is None and line_count is not None:
-        proc.kill()
-        status = None
-    else:
-        status = proc.wait(timeout=max(1, deadline - time.monotonic()))
-    proc.wait()
-    err = proc.stderr.read()
-    proc.stdout.close()
-    proc.stderr.close()
-    if not out.startswith(head):
-        raise AssertionError("banner and prompt wrong: %r" % out[:200])
-    return out[len(head):], status, err
+import harness
+from harness import REFUSAL, TWO_POW_53, run
 
 
 def lines_of(text, count):
@@ -110,14 +57,7 @@ class FirstPrimes(unittest.TestCase):
 
     def test_lines_are_the_primes_in_order(self):
         text, _, _ = run(b"0\n", 1000)
-        numbers = [int(line) for line in lines_of(text, 1000)]
-        limit = numbers[-1]
-        sieve = bytearray([1]) * (limit + 1)
-        sieve[0:2] = b"\0\0"
-        for p in range(2, int(limit**0.5) + 1):
-            if sieve[p]:
-                sieve[p * p::p] = bytearray(len(sieve[p * p::p]))
-        self.assertEqual(numbers, [n for n in range(limit + 1) if sieve[n]])
+        harness.assert_first_primes(text[:text.rindex(b"\n") + 1])
 
     def test_arguments_change_nothing(self):
         plain, _, _ = run(b"100\n", 20)
@@ -146,5 +86,5 @@ class UpperBound(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    BINARY = os.path.abspath(sys.argv.pop(1))
+    harness.set_binary(sys.argv.pop(1))
     unittest.main(verbosity=2)

@@ -1,0 +1,202 @@
+#!/usr/bin/env python3
+"""End-to-end tests of how output is delivered: whole lines, promptly, nothing
+lost on signals, failed writes reported, terminals unchanged.
+
+Usage: delivery_test.py PATH_TO_QUENTARO
+"""
+import os
+import pty
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+import harness
+from harness import HEAD, read_until, start
+
+TERMINATING = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP]
+
+
+def drain(stream, out, seconds):
+    """Adds to out what stream yields within seconds; returns it."""
+    deadline = time.monotonic() + seconds
+    return read_until(stream, lambda _: time.monotonic() >= deadline, seconds + 5, out)
+
+
+class SignalsDuringSearch(unittest.TestCase):
+    """A stopped search is sent a signal; once continued it must deliver the
+    lines it held, whole, and end by that signal."""
+
+    def stop_signal_and_collect(self, sig, to_file):
+        with tempfile.TemporaryFile() as sink:
+            proc = start(b"0\n", stdout=sink if to_file else subprocess.PIPE)
+            out = b""
+            if to_file:
+                while sink.seek(0, os.SEEK_END) < 20000:
+                    time.sleep(0.01)
+            else:
+                out = read_until(proc.stdout, lambda o: len(o) >= 20000, 60)
+            proc.send_signal(signal.SIGSTOP)
+            if to_file:
+                size_at_stop = sink.seek(0, os.SEEK_END)
+            else:
+                out = drain(proc.stdout, out, 0.3)
+                size_at_stop = len(out)
+            proc.send_signal(sig)
+            proc.send_signal(signal.SIGCONT)
+            proc.wait(timeout=60)
+            if to_file:
+                sink.seek(0)
+                out = sink.read()
+            else:
+                out = read_until(proc.stdout, lambda _: False, 60, out)
+                proc.stdout.close()
+            err = proc.stderr.read()
+            proc.stderr.close()
+        return out, size_at_stop, proc.returncode, err
+
+    def test_signal_delivers_held_lines_then_ends_by_it(self):
+        for to_file in (False, True):
+            grew = 0
+            for sig in TERMINATING:
+                with self.subTest(signal=sig.name, to_file=to_file):
+                    out, size_at_stop, status, err = self.stop_signal_and_collect(sig, to_file)
+                    self.assertEqual(status, -sig)
+                    self.assertEqual(err, b"")
+                    self.assertTrue(out.startswith(HEAD))
+                    harness.assert_first_primes(out[len(HEAD):])
+                    grew += len(out) > size_at_stop
+            # At start 0 the buffer almost always holds lines when stopped;
+            # they must arrive after the signal.
+            self.assertGreater(grew, 0, "no held lines were delivered on a signal")
+
+
+class WholeLines(unittest.TestCase):
+    def test_sigkill_at_any_moment_leaves_no_partial_line_in_a_file(self):
+        for delay in [0.05, 0.1, 0.15, 0.2, 0.3, 0.4, 0.5, 0.7, 0.9, 1.2]:
+            with self.subTest(delay=delay), tempfile.TemporaryFile() as sink:
+                proc = start(b"0\n", stdout=sink)
+                time.sleep(delay)
+                proc.kill()
+                proc.wait()
+                proc.stderr.close()
+                sink.seek(0)
+                out = sink.read()
+                self.assertTrue(HEAD.startswith(out) or out.startswith(HEAD), out[:100])
+                harness.assert_first_primes(out[len(HEAD):])
+
+    def test_stdbuf_modes_give_the_same_bytes(self):
+        expected = harness.run(b"0\n", 300)[0].split(b"\n")[:300]
+        for mode in ("-oL", "-o0"):
+            with self.subTest(mode=mode):
+                proc = subprocess.Popen(["stdbuf", mode, harness.BINARY], stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+                proc.stdin.write(b"0\n")
+                proc.stdin.close()
+                out = read_until(proc.stdout, lambda o: o.count(b"\n") > 310, 60)
+                proc.kill()
+                proc.wait()
+                proc.stdout.close()
+                proc.stderr.close()
+                self.assertTrue(out.startswith(HEAD))
+                self.assertEqual(out[len(HEAD):].split(b"\n")[:300], expected)
+
+
+class Promptness(unittest.TestCase):
+    def test_banner_and_prompt_arrive_while_input_is_awaited(self):
+        proc = subprocess.Popen([harness.BINARY], stdin=subprocess.PIPE,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        out = read_until(proc.stdout, lambda o: len(o) >= len(HEAD), 30)
+        self.assertEqual(out, HEAD)
+        proc.stdin.write(b"-1\n")
+        proc.stdin.close()
+        self.assertEqual(read_until(proc.stdout, lambda _: False, 30), harness.REFUSAL)
+        self.assertEqual(proc.wait(timeout=30), 1)
+        proc.stdout.close()
+        proc.stderr.close()
+
+    def test_slow_lines_reach_a_pipe_before_a_block_fills(self):
+        proc = start(b"10000000000000\n")
+        try:
+            out = read_until(proc.stdout, lambda o: o[len(HEAD):].count(b"\n") >= 3, 300)
+        finally:
+            proc.kill()
+            proc.wait()
+            proc.stdout.close()
+            proc.stderr.close()
+        lines = out[len(HEAD):].split(b"\n")
+        self.assertEqual(lines[:3], [b"10000000000037", b"10000000000051", b"10000000000099"])
+        # A block-buffered stream would hold these lines until some 4 KiB of
+        # them had been found, which at this size takes hundreds of lines.
+        self.assertLess(len(out), len(HEAD) + 4096 - 100)
+
+
+class FailedWrites(unittest.TestCase):
+    def assert_one_line_naming(self, err, reason):
+        self.assertEqual(err.count(b"\n"), 1, err)
+        self.assertTrue(err.startswith(b"quentaro: "), err)
+        self.assertIn(reason, err)
+
+    def test_full_disk_and_closed_output_exit_1_with_a_message(self):
+        cases = [
+            ("> /dev/full", b"No space left on device"),
+            (">&-", b"Bad file descriptor"),
+        ]
+        for redirection, reason in cases:
+            for start_value in (b"0", b"-1", str(harness.TWO_POW_53 - 1).encode()):
+                with self.subTest(redirection=redirection, start=start_value):
+                    proc = subprocess.run(
+                        ["sh", "-c", 'exec "$0" ' + redirection, harness.BINARY],
+                        input=start_value + b"\n", stderr=subprocess.PIPE, timeout=60)
+                    self.assertEqual(proc.returncode, 1)
+                    self.assert_one_line_naming(proc.stderr, reason)
+
+    def test_reader_going_away(self):
+        for ignore_sigpipe in (False, True):
+            with self.subTest(ignore_sigpipe=ignore_sigpipe):
+                def child_setup():
+                    if ignore_sigpipe:
+                        signal.signal(signal.SIGPIPE, signal.SIG_IGN)
+                proc = start(b"0\n", preexec_fn=child_setup)
+                read_until(proc.stdout, lambda o: len(o) > 1000, 60)
+                proc.stdout.close()
+                proc.wait(timeout=60)
+                err = proc.stderr.read()
+                proc.stderr.close()
+                if ignore_sigpipe:
+                    self.assertEqual(proc.returncode, 1)
+                    self.assert_one_line_naming(err, b"Broken pipe")
+                else:
+                    self.assertEqual(proc.returncode, -signal.SIGPIPE)
+                    self.assertEqual(err, b"")
+
+
+class Terminal(unittest.TestCase):
+    def test_prompt_lines_and_ctrl_c_on_a_terminal(self):
+        pid, master = pty.fork()
+        if pid == 0:
+            os.execv(harness.BINARY, [harness.BINARY])
+
+        class Master:
+            def fileno(self):
+                return master
+
+        try:
+            screen = read_until(Master(), lambda o: o.endswith(b"START: "), 30)
+            self.assertEqual(screen, HEAD.replace(b"\n", b"\r\n"))
+            os.write(master, b"10000000000000\n")
+            screen = read_until(Master(), lambda o: b"10000000000051\r\n" in o, 300)
+            self.assertIn(b"\r\n10000000000037\r\n10000000000051\r\n", screen)
+            os.write(master, b"\x03")
+            _, wait_status = os.waitpid(pid, 0)
+        finally:
+            os.close(master)
+        self.assertTrue(os.WIFSIGNALED(wait_status))
+        self.assertEqual(os.WTERMSIG(wait_status), signal.SIGINT)
+
+
+if __name__ == "__main__":
+    harness.set_binary(sys.argv.pop(1))
+    unittest.main(verbosity=2)

@@ -1,0 +1,101 @@
+"""Shared helpers for the end-to-end tests: the program's fixed texts, running
+the binary through pipes, and an independent list of primes."""
+import os
+import select
+import subprocess
+import time
+
+BINARY = None
+
+BANNER = (
+    b"\n"
+    b"QUENTARO v1.3\n"
+    b"Writes every prime above the start value you enter, one per line; press Ctrl-C to stop.\n"
+    + b"-" * 62 + b"\n"
+    b"\n"
+)
+PROMPT = b"START: "
+HEAD = BANNER + PROMPT
+REFUSAL = b"ERROR: enter positive integers only.\n"
+TWO_POW_53 = 2**53
+
+
+def set_binary(path):
+    """Names the binary under test."""
+    global BINARY
+    BINARY = os.path.abspath(path)
+
+
+def start(stdin_bytes, args=(), **popen_options):
+    """Starts the binary with stdin_bytes as its whole input; standard output
+    and standard error are pipes unless popen_options say otherwise."""
+    popen_options.setdefault("stdout", subprocess.PIPE)
+    popen_options.setdefault("stderr", subprocess.PIPE)
+    proc = subprocess.Popen([BINARY, *args], stdin=subprocess.PIPE, **popen_options)
+    proc.stdin.write(stdin_bytes)
+    proc.stdin.close()
+    return proc
+
+
+def read_until(stream, done, timeout, out=b""):
+    """Reads stream, adding to out, until done(out) holds or the stream ends.
+    Fails when timeout seconds pass first. Returns what was read."""
+    deadline = time.monotonic() + timeout
+    while not done(out):
+        remaining = deadline - time.monotonic()
+        if remaining <= 0:
+            raise AssertionError("no output within %d s; got %r" % (timeout, out[-200:]))
+        ready, _, _ = select.select([stream], [], [], remaining)
+        if ready:
+            chunk = os.read(stream.fileno(), 65536)
+            if not chunk:
+                break
+            out += chunk
+    return out
+
+
+def run(stdin_bytes, line_count=None, args=(), timeout=60):
+    """Runs the binary with stdin_bytes as its input.
+
+    Reads standard output until line_count lines follow the prompt (then kills
+    the program) or until the program ends by itself. Returns the text after
+    the prompt, the exit status (None when killed) and standard error.
+    """
+    proc = start(stdin_bytes, args)
+
+    def done(out):
+        return line_count is not None and out[len(HEAD):].count(b"\n") >= line_count
+
+    try:
+        out = read_until(proc.stdout, done, timeout)
+    finally:
+        if proc.poll() is None and line_count is not None:
+            proc.kill()
+        proc.wait(timeout=timeout)
+    status = None if proc.returncode < 0 else proc.returncode
+    err = proc.stderr.read()
+    proc.stdout.close()
+    proc.stderr.close()
+    if not out.startswith(HEAD):
+        raise AssertionError("banner and prompt wrong: %r" % out[:200])
+    return out[len(HEAD):], status, err
+
+
+def primes_up_to(limit):
+    """All primes up to limit, by the sieve of Eratosthenes."""
+    sieve = bytearray([1]) * (limit + 1)
+    sieve[0:2] = b"\0\0"
+    for p in range(2, int(limit**0.5) + 1):
+        if sieve[p]:
+            sieve[p * p::p] = bytearray(len(sieve[p * p::p]))
+    return [n for n in range(limit + 1) if sieve[n]]
+
+
+def assert_first_primes(text):
+    """Fails unless text is whole lines holding the primes from 2 on, in order,
+    none missing."""
+    if text and not text.endswith(b"\n"):
+        raise AssertionError("last line cut: %r" % text[-40:])
+    numbers = [int(line) for line in text.split()]
+    if numbers != primes_up_to(numbers[-1] if numbers else 1):
+        raise AssertionError("lines are not the primes from 2 on")
