@@ -5,7 +5,7 @@ the time of each and their ratio.
 Usage: compare_runs.py NEW_BINARY OLD_BINARY START LINES [ROUNDS] [--line-buffered]
 
 Each run feeds START to the binary and ends once LINES lines after the prompt
-have been read through a pipe. With --line-buffered both run under stdbuf -oL,
+have been read through a pipe, or, with LINES "all", once the program ends. With --line-buffered both run under stdbuf -oL,
 so that block buffering does not hide when a line was found.
 """
 import statistics
@@ -16,9 +16,11 @@ import time
 
 def time_run(binary, start_value, line_count, line_buffered):
     """Seconds from start until line_count lines after the banner and prompt
-    have come through the pipe."""
+    have come through the pipe (all of them when line_count is None)."""
     command = (["stdbuf", "-oL"] if line_buffered else []) + [binary]
-    wanted = line_count + 6  # the banner's five lines and the prompt's line
+    # The banner's five lines, and the prompt, which shares its line with the
+    # first prime.
+    wanted = float("inf") if line_count is None else line_count + 5
     began = time.perf_counter()
     proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
     proc.stdin.write(start_value.encode() + b"\n")
@@ -33,7 +35,7 @@ def time_run(binary, start_value, line_count, line_buffered):
     proc.kill()
     proc.wait()
     proc.stdout.close()
-    if seen < wanted:
+    if line_count is not None and seen < wanted:
         sys.exit("%s ended after %d lines" % (binary, seen))
     return elapsed
 
@@ -42,11 +44,12 @@ def main():
     args = [a for a in sys.argv[1:] if a != "--line-buffered"]
     line_buffered = len(args) < len(sys.argv) - 1
     new_binary, old_binary, start_value, line_count = args[:4]
+    line_count = None if line_count == "all" else int(line_count)
     rounds = int(args[4]) if len(args) > 4 else 5
     times = {new_binary: [], old_binary: []}
     for _ in range(rounds):
         for binary in (new_binary, old_binary):
-            times[binary].append(time_run(binary, start_value, int(line_count), line_buffered))
+            times[binary].append(time_run(binary, start_value, line_count, line_buffered))
     new_time = statistics.median(times[new_binary])
     old_time = statistics.median(times[old_binary])
     print("start %s, %s lines, median of %d: new %.3f s, old %.3f s, old/new %.3f"

@@ -1,24 +1,7 @@
-// Trial division in double precision and the search loop that lists primes.
+// The search loop that lists primes.
 #include "prime_search.hpp"
 
-#include <cmath>
-
 #include "output.hpp"
-
-bool has_trial_divisor(double candidate)
-{
-    double divisor = std::floor(std::sqrt(candidate));
-    for (;;) {
-        // Below 2^53 the quotient is rounded to a whole number only when the
-        // division is exact, so a zero fractional part means divisor divides.
-        double quotient = candidate / divisor;
-        if (quotient - std::floor(quotient) == 0)
-            return true;
-        divisor = divisor - 1;
-        if (divisor < 2)
-            return false;
-    }
-}
 
 void list_primes_after(double start_value)
 {

@@ -6,10 +6,28 @@
 // stops before its candidate would reach it.
 constexpr double exact_limit = 9007199254740992.0;
 
+// The ways of running the trial divisions of one candidate. All give the same
+// verdicts; they differ in speed and in the CPUs they need.
+enum class trial_path {
+    portable, // plain C++, any CPU
+    avx2,     // x86-64 with AVX2: four divisions at a time
+    avx512,   // x86-64 with AVX-512: the divider and the FMA units at once
+};
+
+// True when this CPU can run path.
+bool trial_path_supported(trial_path path);
+
+// The fastest path this CPU supports.
+trial_path fastest_trial_path(void);
+
 // True when some whole number from floor(sqrt(candidate)) down to 2 divides
 // candidate, trying them in that order and always trying the first one, even
 // when it is below 2 (so 1, 2 and 3 report true). False means candidate is
-// prime. Exact for every candidate from 1 below 2^53.
+// prime. Exact for every candidate from 0 below 2^53. Runs on path, which this
+// CPU must support.
+bool has_trial_divisor_on(trial_path path, double candidate);
+
+// has_trial_divisor_on the fastest path this CPU supports.
 bool has_trial_divisor(double candidate);
 
 // Writes to standard output, one per line and in ascending order, every prime

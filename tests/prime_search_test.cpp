@@ -1,9 +1,13 @@
-// Checks trial division against an independent integer primality test.
+// Checks trial division against an independent integer primality test, and
+// every fast path against the plain form.
+#include <cmath>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "plain_trial_division.hpp"
 #include "prime_search.hpp"
 
 namespace {
@@ -119,3 +123,92 @@ TEST(HasTrialDivisor, ReferenceAgreesOnKnownValues)
     EXPECT_TRUE(is_prime(1000000007));
     EXPECT_FALSE(is_prime(3215031751)); // strong pseudoprime to bases 2, 3, 5, 7
 }
+
+// Each path the CPU supports must give the plain form's verdict.
+class EveryPath : public testing::TestWithParam<trial_path> {
+protected:
+    void SetUp() override
+    {
+        if (!trial_path_supported(GetParam()))
+            GTEST_SKIP() << "this CPU lacks the path";
+    }
+
+    // Adds a failure for each candidate of the list where the path and the
+    // plain form disagree.
+    void expect_plain_verdicts(const std::vector<uint64_t> &candidates)
+    {
+        for (uint64_t n : candidates) {
+            double candidate = static_cast<double>(n);
+            EXPECT_EQ(has_trial_divisor_on(GetParam(), candidate), plain_has_trial_divisor(candidate)) << n;
+        }
+    }
+};
+
+TEST_P(EveryPath, AgreesWithPlainFormUpToTwoMillion)
+{
+    static std::vector<bool> plain_verdicts;
+    const uint64_t last = 2000000;
+    for (uint64_t n = plain_verdicts.size(); n <= last; n++)
+        plain_verdicts.push_back(plain_has_trial_divisor(static_cast<double>(n)));
+    int mismatches = 0;
+    for (uint64_t n = 0; n <= last; n++)
+        if (has_trial_divisor_on(GetParam(), static_cast<double>(n)) != plain_verdicts[n] && ++mismatches <= 10)
+            ADD_FAILURE() << "wrong verdict for " << n;
+    EXPECT_EQ(mismatches, 0);
+}
+
+TEST_P(EveryPath, AgreesWithPlainFormInLargeWindowsAndBelowTwoPow53)
+{
+    std::vector<uint64_t> candidates;
+    const uint64_t window_starts[] = {1000000000 - 500, 1000000000000 - 100, 1000000000000000 - 20};
+    const uint64_t window_sizes[] = {1000, 200, 40};
+    for (int i = 0; i < 3; i++)
+        for (uint64_t n = window_starts[i]; n < window_starts[i] + window_sizes[i]; n++)
+            candidates.push_back(n);
+    for (uint64_t offset : {111, 112, 1, 2})
+        candidates.push_back(two_pow_53 - offset);
+    expect_plain_verdicts(candidates);
+}
+
+// Candidates around the ends of blocks: for each top = floor(sqrt(n)) in runs
+// of 48, so that every count of divisors left over after the last whole block
+// occurs, the squares and their neighbours, primes, and twice and three times
+// a prime, whose only trial divisor lies in the last block.
+TEST_P(EveryPath, AgreesWithPlainFormAtBlockEdges)
+{
+    std::vector<uint64_t> candidates;
+    for (uint64_t top = 2; top < 50; top++)
+        for (uint64_t n = top * top; n < (top + 1) * (top + 1); n++)
+            candidates.push_back(n);
+    for (uint64_t first_top : {uint64_t{1000}, uint64_t{1000000}}) {
+        for (uint64_t top = first_top; top < first_top + 48; top++) {
+            uint64_t square = top * top;
+            for (uint64_t n : {square - 1, square, square + 1, square + 2 * top})
+                candidates.push_back(n);
+            for (uint64_t factor = 1; factor <= 3; factor++) {
+                uint64_t prime = (square + factor - 1) / factor;
+                while (!is_prime(prime))
+                    prime++;
+                candidates.push_back(factor * prime);
+            }
+        }
+    }
+    expect_plain_verdicts(candidates);
+}
+
+// The name of a path in the tests' names.
+std::string path_name(const testing::TestParamInfo<trial_path> &info)
+{
+    switch (info.param) {
+    case trial_path::avx2:
+        return "avx2";
+    case trial_path::avx512:
+        return "avx512";
+    default:
+        return "portable";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Paths, EveryPath,
+                         testing::Values(trial_path::portable, trial_path::avx2, trial_path::avx512),
+                         path_name);

@@ -1,0 +1,89 @@
+// Divisions per nanosecond, shown as Gdiv (10^9 divisions) per second: each
+// trial division path and the plain form on primes of three sizes, and the
+// machine's peak rate of vector division.
+#include <cmath>
+
+#include <benchmark/benchmark.h>
+#include <immintrin.h>
+
+#include "plain_trial_division.hpp"
+#include "prime_search.hpp"
+
+namespace {
+
+// Primes near 10^6, 10^12 and just below 2^53: each runs every trial divisor.
+const double primes[] = {1000003.0, 1000000000039.0, 9007199254740881.0};
+
+// Reports the rate of divisions of a loop that runs divisions_per_iteration
+// in each iteration.
+void report_rate(benchmark::State &state, double divisions_per_iteration)
+{
+    state.counters["Gdiv"] = benchmark::Counter(divisions_per_iteration / 1e9,
+                                                  benchmark::Counter::kIsIterationInvariantRate);
+}
+
+// Trial division of one prime, by the plain form or by a path.
+template <bool plain, trial_path path = trial_path::portable>
+void trial_division(benchmark::State &state)
+{
+    if (!plain && !trial_path_supported(path)) {
+        state.SkipWithError("this CPU lacks the path");
+        return;
+    }
+    double candidate = primes[state.range(0)];
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(candidate);
+        bool verdict = plain ? plain_has_trial_divisor(candidate) : has_trial_divisor_on(path, candidate);
+        benchmark::DoNotOptimize(verdict);
+    }
+    report_rate(state, std::floor(std::sqrt(candidate)) - 1);
+}
+
+// Peak rate of vector division: independent divisions, as many as the divider
+// can run. The empty asm makes the divisors look new each round, so that no
+// division is hoisted out of the loop.
+__attribute__((target("avx2"))) void peak_division_avx2(benchmark::State &state)
+{
+    if (!trial_path_supported(trial_path::avx2)) {
+        state.SkipWithError("this CPU lacks AVX2");
+        return;
+    }
+    __m256d numerator = _mm256_set1_pd(1e12);
+    __m256d a = _mm256_set1_pd(3), b = _mm256_set1_pd(5), c = _mm256_set1_pd(7), d = _mm256_set1_pd(9);
+    for (auto _ : state) {
+        asm volatile("" : "+x"(a), "+x"(b), "+x"(c), "+x"(d));
+        __m256d q[] = {_mm256_div_pd(numerator, a), _mm256_div_pd(numerator, b),
+                       _mm256_div_pd(numerator, c), _mm256_div_pd(numerator, d)};
+        benchmark::DoNotOptimize(q);
+    }
+    report_rate(state, 4 * 4);
+}
+
+// As peak_division_avx2, eight divisions per instruction.
+__attribute__((target("avx512f"))) void peak_division_avx512(benchmark::State &state)
+{
+    if (!trial_path_supported(trial_path::avx512)) {
+        state.SkipWithError("this CPU lacks AVX-512");
+        return;
+    }
+    __m512d numerator = _mm512_set1_pd(1e12);
+    __m512d a = _mm512_set1_pd(3), b = _mm512_set1_pd(5), c = _mm512_set1_pd(7), d = _mm512_set1_pd(9);
+    for (auto _ : state) {
+        asm volatile("" : "+v"(a), "+v"(b), "+v"(c), "+v"(d));
+        __m512d q[] = {_mm512_div_pd(numerator, a), _mm512_div_pd(numerator, b),
+                       _mm512_div_pd(numerator, c), _mm512_div_pd(numerator, d)};
+        benchmark::DoNotOptimize(q);
+    }
+    report_rate(state, 4 * 8);
+}
+
+} // namespace
+
+BENCHMARK(trial_division<true>)->Name("plain")->DenseRange(0, 2);
+BENCHMARK(trial_division<false, trial_path::portable>)->Name("portable")->DenseRange(0, 2);
+BENCHMARK(trial_division<false, trial_path::avx2>)->Name("avx2")->DenseRange(0, 2);
+BENCHMARK(trial_division<false, trial_path::avx512>)->Name("avx512")->DenseRange(0, 2);
+BENCHMARK(peak_division_avx2);
+BENCHMARK(peak_division_avx512);
+
+BENCHMARK_MAIN();

@@ -1,0 +1,199 @@
+// Trial division of one candidate: a portable path and, on x86-64, vector
+// paths chosen at run time by what the CPU supports.
+//
+// Each path answers one question: does some whole number d with 2 <= d <= top
+// divide the candidate n, where top = floor(sqrt(n)) and 4 <= n < 2^53?
+// Below 2^53 the plain test "n / d has no fractional part" is exact: when d
+// does not divide n, n/d lies at least 1/d from every whole number, while
+// rounding moves it by at most half an ulp, less than (n/d) * 2^-53 < 1/d.
+// So the verdict does not depend on the order of the divisors, and a path may
+// test several at once. Each still walks them downward from top in blocks and
+// stops at the first block that holds a divisor.
+#include "prime_search.hpp"
+
+#include <cmath>
+#include <cstdint>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
+namespace {
+
+// True when quotient, finite and between 0 and 2^63, is a whole number. The
+// conversion to an integer drops exactly the fractional part, so this equals
+// the plain test quotient - floor(quotient) == 0 without calling libm.
+bool is_whole(double quotient)
+{
+    return quotient == static_cast<double>(static_cast<int64_t>(quotient));
+}
+
+// True when some d with 2 <= d <= top divides n. Four divisions per step, whose
+// results are combined without branches, so that they overlap in the CPU.
+bool has_divisor_portable(double n, double top)
+{
+    double next = top;
+    for (; next - 3 >= 2; next -= 4) {
+        bool found = is_whole(n / next) | is_whole(n / (next - 1)) |
+                     is_whole(n / (next - 2)) | is_whole(n / (next - 3));
+        if (found)
+            return true;
+    }
+    for (; next >= 2; next -= 1)
+        if (is_whole(n / next))
+            return true;
+    return false;
+}
+
+#if defined(__x86_64__)
+
+// In the vector paths a block's divisors are consecutive and descending. In the
+// last block, lanes below 2 are raised to 2: that block starts at 2 or above and
+// ends below 2, so it holds 2 already and the raised lanes test nothing new.
+
+// Lanes of d that divide n, by the plain test: the quotient equals its floor.
+__attribute__((target("avx2"))) __m256d dividing_lanes_avx2(__m256d n, __m256d d)
+{
+    __m256d quotient = _mm256_div_pd(n, d);
+    return _mm256_cmp_pd(quotient, _mm256_floor_pd(quotient), _CMP_EQ_OQ);
+}
+
+// As has_divisor_portable, four divisions at a time, sixteen per branch.
+__attribute__((target("avx2"))) bool has_divisor_avx2(double n, double top)
+{
+    const __m256d numerator = _mm256_set1_pd(n);
+    const __m256d four = _mm256_set1_pd(4), two = _mm256_set1_pd(2);
+    __m256d divisors = _mm256_sub_pd(_mm256_set1_pd(top), _mm256_setr_pd(0, 1, 2, 3));
+    double next = top;
+    for (; next - 15 >= 2; next -= 16) {
+        __m256d found = _mm256_setzero_pd();
+        for (int block = 0; block < 4; block++) {
+            found = _mm256_or_pd(found, dividing_lanes_avx2(numerator, divisors));
+            divisors = _mm256_sub_pd(divisors, four);
+        }
+        if (!_mm256_testz_pd(found, found))
+            return true;
+    }
+    for (; next >= 2; next -= 4) {
+        __m256d found = dividing_lanes_avx2(numerator, _mm256_max_pd(divisors, two));
+        if (!_mm256_testz_pd(found, found))
+            return true;
+        divisors = _mm256_sub_pd(divisors, four);
+    }
+    return false;
+}
+
+// Lanes of d that divide n, by the plain test on the divider.
+__attribute__((target("avx512f"))) __mmask8 dividing_lanes_by_division(__m512d n, __m512d d)
+{
+    __m512d quotient = _mm512_div_pd(n, d);
+    __m512d floor = _mm512_roundscale_pd(quotient, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+    return _mm512_cmp_pd_mask(quotient, floor, _CMP_EQ_OQ);
+}
+
+// Lanes of d that divide n, found with the FMA units instead of the divider,
+// for 4 <= n < 2^53 and 2 <= d <= floor(sqrt(n)) < 2^26.6. Why it is exact:
+// - r, 1/d from rcp14 (relative error below 2^-14) after one Newton step, has
+//   |r*d - 1| <= 2^-28 + 2^-52 < 2^-27.9.
+// - Adding C = 1.5 * 2^52 rounds to a whole number: n*r <= 2^52 (1 + 2^-27.9)
+//   puts n*r + C between 2^52 and 3 * 2^52, where every double is whole, and
+//   subtracting C again is exact (Sterbenz). So k0 is whole and
+//   |n/d - k0| <= 1 + (n/d) 2^-27.9 < 2^24.2.
+// - remainder = n - k0*d, one rounding of a whole number below
+//   d * 2^24.2 < 2^51 in size, is exact; d divides n exactly when it divides
+//   remainder.
+// - Likewise k1 is the whole number nearest to remainder*r, which lies within
+//   2^24.2 * 2^-27.9 < 0.1 of remainder/d. If d divides remainder, k1 is their
+//   quotient and remainder - k1*d is exactly 0. If not, remainder - k1*d is a
+//   nonzero whole number below 2^51 in size, so the FMA gives it exactly.
+__attribute__((target("avx512f"))) __mmask8 dividing_lanes_by_reciprocal(__m512d n, __m512d d)
+{
+    const __m512d one = _mm512_set1_pd(1), round_to_whole = _mm512_set1_pd(6755399441055744.0);
+    __m512d r = _mm512_rcp14_pd(d);
+    r = _mm512_fmadd_pd(r, _mm512_fnmadd_pd(d, r, one), r);
+    __m512d k0 = _mm512_sub_pd(_mm512_fmadd_pd(n, r, round_to_whole), round_to_whole);
+    __m512d remainder = _mm512_fnmadd_pd(k0, d, n);
+    __m512d k1 = _mm512_sub_pd(_mm512_fmadd_pd(remainder, r, round_to_whole), round_to_whole);
+    __m512d rest = _mm512_fnmadd_pd(k1, d, remainder);
+    return _mm512_cmp_pd_mask(rest, _mm512_setzero_pd(), _CMP_EQ_OQ);
+}
+
+// As has_divisor_portable, eight divisors at a time. Of every three blocks one
+// goes to the divider and two to the FMA units, which work at the same time,
+// so the divider runs at full speed and the FMA units add the rest.
+__attribute__((target("avx512f"))) bool has_divisor_avx512(double n, double top)
+{
+    const __m512d numerator = _mm512_set1_pd(n);
+    const __m512d eight = _mm512_set1_pd(8), two = _mm512_set1_pd(2);
+    __m512d divisors = _mm512_sub_pd(_mm512_set1_pd(top), _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7));
+    double next = top;
+    for (; next - 23 >= 2; next -= 24) {
+        __mmask8 found = dividing_lanes_by_division(numerator, divisors);
+        divisors = _mm512_sub_pd(divisors, eight);
+        found |= dividing_lanes_by_reciprocal(numerator, divisors);
+        divisors = _mm512_sub_pd(divisors, eight);
+        found |= dividing_lanes_by_reciprocal(numerator, divisors);
+        divisors = _mm512_sub_pd(divisors, eight);
+        if (found)
+            return true;
+    }
+    for (; next >= 2; next -= 8) {
+        if (dividing_lanes_by_reciprocal(numerator, _mm512_max_pd(divisors, two)))
+            return true;
+        divisors = _mm512_sub_pd(divisors, eight);
+    }
+    return false;
+}
+
+#endif
+
+const trial_path chosen_path = fastest_trial_path();
+
+} // namespace
+
+bool trial_path_supported(trial_path path)
+{
+#if defined(__x86_64__)
+    __builtin_cpu_init();
+    if (path == trial_path::avx512)
+        return __builtin_cpu_supports("avx512f");
+    if (path == trial_path::avx2)
+        return __builtin_cpu_supports("avx2");
+#endif
+    return path == trial_path::portable;
+}
+
+trial_path fastest_trial_path(void)
+{
+    if (trial_path_supported(trial_path::avx512))
+        return trial_path::avx512;
+    if (trial_path_supported(trial_path::avx2))
+        return trial_path::avx2;
+    return trial_path::portable;
+}
+
+bool has_trial_divisor_on(trial_path path, double candidate)
+{
+    double top = std::floor(std::sqrt(candidate));
+    // The first division comes before any bound test: for candidates below 4
+    // it is by 0 or 1, and its verdict is final.
+    if (top < 2) {
+        double quotient = candidate / top;
+        return quotient - std::floor(quotient) == 0;
+    }
+    switch (path) {
+#if defined(__x86_64__)
+    case trial_path::avx512:
+        return has_divisor_avx512(candidate, top);
+    case trial_path::avx2:
+        return has_divisor_avx2(candidate, top);
+#endif
+    default:
+        return has_divisor_portable(candidate, top);
+    }
+}
+
+bool has_trial_divisor(double candidate)
+{
+    return has_trial_divisor_on(chosen_path, candidate);
+}
