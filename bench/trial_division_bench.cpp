@@ -18,13 +18,12 @@ const double primes[] = {1000003.0, 1000000000039.0, 9007199254740881.0};
 // in each iteration.
 void report_rate(benchmark::State &state, double divisions_per_iteration)
 {
-    state.counters["Gdiv"] = benchmark::Counter(divisions_per_iteration / 1e9,
-                                                  benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["Gdiv"] =
+        benchmark::Counter(divisions_per_iteration / 1e9, benchmark::Counter::kIsIterationInvariantRate);
 }
 
 // Trial division of one prime, by the plain form or by a path.
-template <bool plain, trial_path path = trial_path::portable>
-void trial_division(benchmark::State &state)
+template <bool plain, trial_path path = trial_path::portable> void trial_division(benchmark::State &state)
 {
     if (!plain && !trial_path_supported(path)) {
         state.SkipWithError("this CPU lacks the path");
@@ -52,8 +51,8 @@ __attribute__((target("avx2"))) void peak_division_avx2(benchmark::State &state)
     __m256d a = _mm256_set1_pd(3), b = _mm256_set1_pd(5), c = _mm256_set1_pd(7), d = _mm256_set1_pd(9);
     for (auto _ : state) {
         asm volatile("" : "+x"(a), "+x"(b), "+x"(c), "+x"(d));
-        __m256d q[] = {_mm256_div_pd(numerator, a), _mm256_div_pd(numerator, b),
-                       _mm256_div_pd(numerator, c), _mm256_div_pd(numerator, d)};
+        __m256d q[] = {_mm256_div_pd(numerator, a), _mm256_div_pd(numerator, b), _mm256_div_pd(numerator, c),
+                       _mm256_div_pd(numerator, d)};
         benchmark::DoNotOptimize(q);
     }
     report_rate(state, 4 * 4);
@@ -70,8 +69,8 @@ __attribute__((target("avx512f"))) void peak_division_avx512(benchmark::State &s
     __m512d a = _mm512_set1_pd(3), b = _mm512_set1_pd(5), c = _mm512_set1_pd(7), d = _mm512_set1_pd(9);
     for (auto _ : state) {
         asm volatile("" : "+v"(a), "+v"(b), "+v"(c), "+v"(d));
-        __m512d q[] = {_mm512_div_pd(numerator, a), _mm512_div_pd(numerator, b),
-                       _mm512_div_pd(numerator, c), _mm512_div_pd(numerator, d)};
+        __m512d q[] = {_mm512_div_pd(numerator, a), _mm512_div_pd(numerator, b), _mm512_div_pd(numerator, c),
+                       _mm512_div_pd(numerator, d)};
         benchmark::DoNotOptimize(q);
     }
     report_rate(state, 4 * 8);

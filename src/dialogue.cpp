@@ -23,7 +23,9 @@ double read_start_value(void)
     double start_value;
     std::printf("START: ");
     flush_output();
-    if (std::scanf("%lf", &start_value) != 1)
+    // Conversion errors need no report of their own: a value too large comes
+    // back as infinity, which is refused, and no number at all is caught here.
+    if (std::scanf("%lf", &start_value) != 1) // NOLINT(cert-err34-c)
         return NAN;
     return start_value;
 }

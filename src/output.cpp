@@ -2,7 +2,7 @@
 //
 // stdio writes its buffer out when the buffer fills, which can cut a line in
 // two, and a signal's default action throws away whatever the buffer still
-// holds. So print_lines flushes before a line could overflow the buffer, a
+// holds. So each line is written only where the buffer has room for it, a
 // periodic SIGALRM flushes lines that would otherwise wait, and SIGINT, SIGTERM
 // and SIGHUP flush before they end the program.
 //
@@ -15,7 +15,6 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <stdio_ext.h>
@@ -36,7 +35,8 @@ volatile sig_atomic_t deferred_signal = 0;
 // Reports the failed write described by errno and exits with status 1.
 [[noreturn]] void fail_write(void)
 {
-    std::fprintf(stderr, "quentaro: cannot write to standard output: %s\n", std::strerror(errno));
+    // Nothing more can be done should this fail too.
+    (void)std::fprintf(stderr, "quentaro: cannot write to standard output: %s\n", std::strerror(errno));
     _exit(1);
 }
 
@@ -62,7 +62,7 @@ void flush_or_fail(void)
 void act_on_signal(int signal_number)
 {
     if (signal_number != SIGALRM) {
-        std::signal(signal_number, SIG_DFL);
+        (void)std::signal(signal_number, SIG_DFL);
         sigset_t just_this;
         sigemptyset(&just_this);
         sigaddset(&just_this, signal_number);
@@ -70,7 +70,7 @@ void act_on_signal(int signal_number)
     }
     flush_or_fail();
     if (signal_number != SIGALRM)
-        std::raise(signal_number);
+        (void)std::raise(signal_number);
 }
 
 // The handler of SIGALRM and the terminating signals; the others of these
@@ -110,20 +110,35 @@ void set_delivery_timer(long interval_us)
     setitimer(ITIMER_REAL, &timer, nullptr);
 }
 
-} // namespace
-
-void print_lines(const char *format, ...)
+// Starts writing lines: makes room for the longest line in the buffer, so
+// that stdio never has to write out part of one.
+void begin_lines(void)
 {
     in_stdio = 1;
     if (__fpending(stdout) + longest_line > flush_threshold())
         flush_or_fail();
-    va_list arguments;
-    va_start(arguments, format);
-    int written = std::vprintf(format, arguments);
-    va_end(arguments);
-    if (written < 0)
+}
+
+// Ends writing lines, given the result of the stdio call that wrote them.
+void end_lines(int stdio_result)
+{
+    if (stdio_result < 0)
         fail_write();
     leave_stdio();
+}
+
+} // namespace
+
+void print_lines(const char *lines)
+{
+    begin_lines();
+    end_lines(std::fputs(lines, stdout));
+}
+
+void print_prime(double prime)
+{
+    begin_lines();
+    end_lines(std::printf("%.0lf\n", prime));
 }
 
 void flush_output(void)
@@ -154,9 +169,9 @@ void finish_output(void)
     in_stdio = 1;
     flush_or_fail();
     set_delivery_timer(0);
-    std::signal(SIGALRM, SIG_DFL);
+    (void)std::signal(SIGALRM, SIG_DFL);
     for (int signal_number : terminating_signals)
-        std::signal(signal_number, SIG_DFL);
+        (void)std::signal(signal_number, SIG_DFL);
     if (deferred_signal != 0 && deferred_signal != SIGALRM)
-        std::raise(deferred_signal);
+        (void)std::raise(deferred_signal);
 }

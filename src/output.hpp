@@ -3,13 +3,17 @@
 // terminals stay line-buffered and stdbuf keeps working.
 #pragma once
 
-// The longest line print_lines may be given, line end included.
+// The most bytes one call of print_lines or print_prime may write.
 constexpr int longest_line = 32;
 
-// Writes text formatted as by printf. The text must be whole lines of at most
-// longest_line bytes each. A file or pipe only ever receives whole lines.
-// On a failed write, reports it and exits with status 1.
-void print_lines(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// Writes lines: whole lines, at most longest_line bytes in all. A file or pipe
+// only ever receives whole lines. On a failed write, reports it and exits with
+// status 1.
+void print_lines(const char *lines);
+
+// As print_lines, for the line holding prime, a whole number below 2^53: its
+// decimal digits, with no point, sign or exponent.
+void print_prime(double prime);
 
 // Delivers everything written so far. On a failed write, reports it on
 // standard error and exits with status 1.

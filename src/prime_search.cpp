@@ -18,6 +18,6 @@ void list_primes_after(double start_value)
     while (candidate + 1 < exact_limit) {
         candidate = candidate + 1;
         if (!has_trial_divisor(candidate))
-            print_lines("%.0lf\n", candidate);
+            print_prime(candidate);
     }
 }

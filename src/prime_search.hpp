@@ -15,10 +15,10 @@ enum class trial_path {
 };
 
 // True when this CPU can run path.
-bool trial_path_supported(trial_path path);
+bool trial_path_supported(trial_path path) noexcept;
 
 // The fastest path this CPU supports.
-trial_path fastest_trial_path(void);
+trial_path fastest_trial_path(void) noexcept;
 
 // True when some whole number from floor(sqrt(candidate)) down to 2 divides
 // candidate, trying them in that order and always trying the first one, even

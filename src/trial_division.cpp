@@ -34,8 +34,8 @@ bool has_divisor_portable(double n, double top)
 {
     double next = top;
     for (; next - 3 >= 2; next -= 4) {
-        bool found = is_whole(n / next) | is_whole(n / (next - 1)) |
-                     is_whole(n / (next - 2)) | is_whole(n / (next - 3));
+        bool found = is_whole(n / next) | is_whole(n / (next - 1)) | is_whole(n / (next - 2)) |
+                     is_whole(n / (next - 3));
         if (found)
             return true;
     }
@@ -82,6 +82,11 @@ __attribute__((target("avx2"))) bool has_divisor_avx2(double n, double top)
     }
     return false;
 }
+
+// GCC 12 warns that the AVX-512 intrinsics' own placeholder for "any value"
+// may be used uninitialized; it is meant to be, and every lane is overwritten.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
 // Lanes of d that divide n, by the plain test on the divider.
 __attribute__((target("avx512f"))) __mmask8 dividing_lanes_by_division(__m512d n, __m512d d)
@@ -145,13 +150,15 @@ __attribute__((target("avx512f"))) bool has_divisor_avx512(double n, double top)
     return false;
 }
 
+#pragma GCC diagnostic pop
+
 #endif
 
 const trial_path chosen_path = fastest_trial_path();
 
 } // namespace
 
-bool trial_path_supported(trial_path path)
+bool trial_path_supported(trial_path path) noexcept
 {
 #if defined(__x86_64__)
     __builtin_cpu_init();
@@ -163,7 +170,7 @@ bool trial_path_supported(trial_path path)
     return path == trial_path::portable;
 }
 
-trial_path fastest_trial_path(void)
+trial_path fastest_trial_path(void) noexcept
 {
     if (trial_path_supported(trial_path::avx512))
         return trial_path::avx512;

@@ -95,9 +95,9 @@ TEST(HasTrialDivisor, MatchesReferenceInLargeWindows)
         uint64_t count;
     };
     const Window windows[] = {
-        {1000000000 - 1000, 2000},      // around 10^9
-        {1000000000000 - 150, 300},     // around 10^12
-        {999999999999999 - 20, 40},     // around 10^15
+        {1000000000 - 1000, 2000},  // around 10^9
+        {1000000000000 - 150, 300}, // around 10^12
+        {999999999999999 - 20, 40}, // around 10^15
     };
     for (const Window &window : windows)
         for (uint64_t n = window.first; n < window.first + window.count; n++)
@@ -152,7 +152,8 @@ TEST_P(EveryPath, AgreesWithPlainFormUpToTwoMillion)
         plain_verdicts.push_back(plain_has_trial_divisor(static_cast<double>(n)));
     int mismatches = 0;
     for (uint64_t n = 0; n <= last; n++)
-        if (has_trial_divisor_on(GetParam(), static_cast<double>(n)) != plain_verdicts[n] && ++mismatches <= 10)
+        if (has_trial_divisor_on(GetParam(), static_cast<double>(n)) != plain_verdicts[n] &&
+            ++mismatches <= 10)
             ADD_FAILURE() << "wrong verdict for " << n;
     EXPECT_EQ(mismatches, 0);
 }
