@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Builds the Debian package from a build folder, installs it with dpkg -i into
+# a scratch root (so the machine itself is left alone), and runs what it
+# installed: the program and its manual page.
+# Usage: package_test.sh BUILD_DIR
+set -euo pipefail
+build=$(cd "$1" && pwd)
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/out" >/dev/null
+package=$(ls "$scratch"/out/quentaro_*.deb)
+
+root=$scratch/root
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates"
+touch "$root/var/lib/dpkg/status"
+# The scratch root has no libc package recorded, so dependencies are waived.
+if ! dpkg --root="$root" --force-depends --force-script-chrootless -i "$package" >"$scratch/dpkg.log" 2>&1; then
+  cat "$scratch/dpkg.log"
+  exit 1
+fi
+
+dpkg-deb -f "$package" Depends | grep -q 'libc6'
+# The program runs until head has its lines and goes away.
+sixth_line=$( (echo 1000 | "$root/usr/bin/quentaro" || true) | head -n 6 | tail -n 1)
+if [ "$sixth_line" != "START: 1009" ]; then
+  echo "installed program wrote '$sixth_line' where 'START: 1009' belongs"
+  exit 1
+fi
+MANWIDTH=80 man -l "$root/usr/share/man/man1/quentaro.1.gz" | grep -q '^NAME$'
+echo "package installs with dpkg -i and runs"
