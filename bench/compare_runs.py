@@ -53,7 +53,7 @@ def main():
     new_time = statistics.median(times[new_binary])
     old_time = statistics.median(times[old_binary])
     print("start %s, %s lines, median of %d: new %.3f s, old %.3f s, old/new %.3f"
-          % (start_value, line_count, rounds, new_time, old_time, old_time / new_time))
+          % (start_value, "all" if line_count is None else line_count, rounds, new_time, old_time, old_time / new_time))
 
 
 if __name__ == "__main__":
