@@ -13,7 +13,6 @@ import concurrent.futures
 import ctypes
 import math
 import random
-import subprocess
 import sys
 import tempfile
 import unittest
@@ -143,8 +142,7 @@ def check(data):
         stdin_file.seek(0)
         # Line-buffered, so that the first line comes as soon as it is found
         # and the run can end there.
-        proc = subprocess.Popen(["stdbuf", "-oL", harness.BINARY], stdin=stdin_file,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        proc = harness.start(None, prefix=["stdbuf", "-oL"], stdin=stdin_file)
     try:
         wanted = len(HEAD) + len(expected_text)
         # Read up to the first line when the program goes on; otherwise up to
@@ -157,12 +155,7 @@ def check(data):
     except AssertionError as failure:
         return "hang: %s" % failure
     finally:
-        if proc.poll() is None:
-            proc.kill()
-        proc.wait()
-        err = proc.stderr.read()
-        proc.stdout.close()
-        proc.stderr.close()
+        err = harness.end(proc)
     if out[:wanted] != HEAD + expected_text or (expected_status is not None and len(out) != wanted):
         return "wrote %r after the banner, expected %r" % (out[len(BANNER):len(HEAD) + 60],
                                                          harness.PROMPT + expected_text)

@@ -14,7 +14,7 @@ import time
 import unittest
 
 import harness
-from harness import HEAD, read_until, start
+from harness import HEAD, end, read_until, start
 
 TERMINATING = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP]
 
@@ -32,29 +32,29 @@ class SignalsDuringSearch(unittest.TestCase):
     def stop_signal_and_collect(self, sig, to_file):
         with tempfile.TemporaryFile() as sink:
             proc = start(b"0\n", stdout=sink if to_file else subprocess.PIPE)
-            out = b""
-            if to_file:
-                while sink.seek(0, os.SEEK_END) < 20000:
-                    time.sleep(0.01)
-            else:
-                out = read_until(proc.stdout, lambda o: len(o) >= 20000, 60)
-            proc.send_signal(signal.SIGSTOP)
-            if to_file:
-                size_at_stop = sink.seek(0, os.SEEK_END)
-            else:
-                out = drain(proc.stdout, out, 0.3)
-                size_at_stop = len(out)
-            proc.send_signal(sig)
-            proc.send_signal(signal.SIGCONT)
-            proc.wait(timeout=60)
-            if to_file:
-                sink.seek(0)
-                out = sink.read()
-            else:
-                out = read_until(proc.stdout, lambda _: False, 60, out)
-                proc.stdout.close()
-            err = proc.stderr.read()
-            proc.stderr.close()
+            try:
+                out = b""
+                if to_file:
+                    while sink.seek(0, os.SEEK_END) < 20000:
+                        time.sleep(0.01)
+                else:
+                    out = read_until(proc.stdout, lambda o: len(o) >= 20000, 60)
+                proc.send_signal(signal.SIGSTOP)
+                if to_file:
+                    size_at_stop = sink.seek(0, os.SEEK_END)
+                else:
+                    out = drain(proc.stdout, out, 0.3)
+                    size_at_stop = len(out)
+                proc.send_signal(sig)
+                proc.send_signal(signal.SIGCONT)
+                proc.wait(timeout=60)
+                if to_file:
+                    sink.seek(0)
+                    out = sink.read()
+                else:
+                    out = read_until(proc.stdout, lambda _: False, 60, out)
+            finally:
+                err = end(proc)
         return out, size_at_stop, proc.returncode, err
 
     def test_signal_delivers_held_lines_then_ends_by_it(self):
@@ -79,9 +79,7 @@ class WholeLines(unittest.TestCase):
             with self.subTest(delay=delay), tempfile.TemporaryFile() as sink:
                 proc = start(b"0\n", stdout=sink)
                 time.sleep(delay)
-                proc.kill()
-                proc.wait()
-                proc.stderr.close()
+                end(proc)
                 sink.seek(0)
                 out = sink.read()
                 self.assertTrue(HEAD.startswith(out) or out.startswith(HEAD), out[:100])
@@ -91,41 +89,34 @@ class WholeLines(unittest.TestCase):
         expected = harness.run(b"0\n", 300)[0].split(b"\n")[:300]
         for mode in ("-oL", "-o0"):
             with self.subTest(mode=mode):
-                proc = subprocess.Popen(["stdbuf", mode, harness.BINARY], stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-                proc.stdin.write(b"0\n")
-                proc.stdin.close()
-                out = read_until(proc.stdout, lambda o: o.count(b"\n") > 310, 60)
-                proc.kill()
-                proc.wait()
-                proc.stdout.close()
-                proc.stderr.close()
+                proc = start(b"0\n", prefix=["stdbuf", mode])
+                try:
+                    out = read_until(proc.stdout, lambda o: o.count(b"\n") > 310, 60)
+                finally:
+                    end(proc)
                 self.assertTrue(out.startswith(HEAD))
                 self.assertEqual(out[len(HEAD):].split(b"\n")[:300], expected)
 
 
 class Promptness(unittest.TestCase):
     def test_banner_and_prompt_arrive_while_input_is_awaited(self):
-        proc = subprocess.Popen([harness.BINARY], stdin=subprocess.PIPE,
-                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
-        out = read_until(proc.stdout, lambda o: len(o) >= len(HEAD), 30)
-        self.assertEqual(out, HEAD)
-        proc.stdin.write(b"-1\n")
-        proc.stdin.close()
-        self.assertEqual(read_until(proc.stdout, lambda _: False, 30), harness.REFUSAL)
-        self.assertEqual(proc.wait(timeout=30), 1)
-        proc.stdout.close()
-        proc.stderr.close()
+        proc = start(None)
+        try:
+            out = read_until(proc.stdout, lambda o: len(o) >= len(HEAD), 30)
+            self.assertEqual(out, HEAD)
+            proc.stdin.write(b"-1\n")
+            proc.stdin.close()
+            self.assertEqual(read_until(proc.stdout, lambda _: False, 30), harness.REFUSAL)
+            self.assertEqual(proc.wait(timeout=30), 1)
+        finally:
+            end(proc)
 
     def test_slow_lines_reach_a_pipe_before_a_block_fills(self):
         proc = start(b"10000000000000\n")
         try:
             out = read_until(proc.stdout, lambda o: o[len(HEAD):].count(b"\n") >= 3, 300)
         finally:
-            proc.kill()
-            proc.wait()
-            proc.stdout.close()
-            proc.stderr.close()
+            end(proc)
         lines = out[len(HEAD):].split(b"\n")
         self.assertEqual(lines[:3], [b"10000000000037", b"10000000000051", b"10000000000099"])
         # A block-buffered stream would hold these lines until some 4 KiB of
@@ -160,11 +151,12 @@ class FailedWrites(unittest.TestCase):
                     if ignore_sigpipe:
                         signal.signal(signal.SIGPIPE, signal.SIG_IGN)
                 proc = start(b"0\n", preexec_fn=child_setup)
-                read_until(proc.stdout, lambda o: len(o) > 1000, 60)
-                proc.stdout.close()
-                proc.wait(timeout=60)
-                err = proc.stderr.read()
-                proc.stderr.close()
+                try:
+                    read_until(proc.stdout, lambda o: len(o) > 1000, 60)
+                    proc.stdout.close()
+                    proc.wait(timeout=60)
+                finally:
+                    err = end(proc)
                 if ignore_sigpipe:
                     self.assertEqual(proc.returncode, 1)
                     self.assert_one_line_naming(err, b"Broken pipe")

@@ -26,15 +26,32 @@ def set_binary(path):
     BINARY = os.path.abspath(path)
 
 
-def start(stdin_bytes, args=(), **popen_options):
-    """Starts the binary with stdin_bytes as its whole input; standard output
-    and standard error are pipes unless popen_options say otherwise."""
+def start(stdin_bytes, args=(), prefix=(), **popen_options):
+    """Starts the binary, run by the command prefix if one is given, with
+    stdin_bytes as its whole input; with stdin_bytes None its standard input
+    stays open for the caller. Standard output and standard error are pipes
+    unless popen_options say otherwise."""
+    popen_options.setdefault("stdin", subprocess.PIPE)
     popen_options.setdefault("stdout", subprocess.PIPE)
     popen_options.setdefault("stderr", subprocess.PIPE)
-    proc = subprocess.Popen([BINARY, *args], stdin=subprocess.PIPE, **popen_options)
-    proc.stdin.write(stdin_bytes)
-    proc.stdin.close()
+    proc = subprocess.Popen([*prefix, BINARY, *args], **popen_options)
+    if stdin_bytes is not None:
+        proc.stdin.write(stdin_bytes)
+        proc.stdin.close()
     return proc
+
+
+def end(proc):
+    """Kills proc if it still runs, waits for it and closes its pipes.
+    Returns what it wrote to standard error."""
+    if proc.poll() is None:
+        proc.kill()
+    proc.wait()
+    err = proc.stderr.read() if proc.stderr else b""
+    for stream in (proc.stdin, proc.stdout, proc.stderr):
+        if stream:
+            stream.close()
+    return err
 
 
 def read_until(stream, done, timeout, out=b""):
@@ -69,13 +86,8 @@ def run(stdin_bytes, line_count=None, args=(), timeout=60):
     try:
         out = read_until(proc.stdout, done, timeout)
     finally:
-        if proc.poll() is None and line_count is not None:
-            proc.kill()
-        proc.wait(timeout=timeout)
+        err = end(proc)
     status = None if proc.returncode < 0 else proc.returncode
-    err = proc.stderr.read()
-    proc.stdout.close()
-    proc.stderr.close()
     if not out.startswith(HEAD):
         raise AssertionError("banner and prompt wrong: %r" % out[:200])
     return out[len(HEAD):], status, err
