@@ -12,12 +12,17 @@
 
 namespace {
 
-__extension__ typedef unsigned __int128 uint128;
-
-// (a * b) mod m without overflow.
+// (a * b) mod m without overflow, for m below 2^63: by doubling and adding,
+// where no sum of two values below m reaches 2^64.
 uint64_t mul_mod(uint64_t a, uint64_t b, uint64_t m)
 {
-    return static_cast<uint64_t>(static_cast<uint128>(a) * b % m);
+    uint64_t result = 0;
+    for (a %= m; b > 0; b >>= 1) {
+        if (b & 1)
+            result = (result + a) % m;
+        a = (a + a) % m;
+    }
+    return result;
 }
 
 // base^exponent mod m.
@@ -32,7 +37,7 @@ uint64_t pow_mod(uint64_t base, uint64_t exponent, uint64_t m)
     return result;
 }
 
-// Deterministic Miller-Rabin primality test; exact for every 64-bit n.
+// Deterministic Miller-Rabin primality test; exact for every n below 2^63.
 bool is_prime(uint64_t n)
 {
     static const uint64_t bases[] = {2, 3, 5, 7, 11, 13, 17, 19, 23, 29, 31, 37};
@@ -73,14 +78,14 @@ const uint64_t two_pow_53 = uint64_t{1} << 53;
 
 TEST(HasTrialDivisor, MatchesSieveUpToTwoMillion)
 {
-    const uint64_t last = 2000000;
+    const size_t last = 2000000;
     std::vector<bool> composite(last + 1, false);
-    for (uint64_t p = 2; p * p <= last; p++)
+    for (size_t p = 2; p * p <= last; p++)
         if (!composite[p])
-            for (uint64_t m = p * p; m <= last; m += p)
+            for (size_t m = p * p; m <= last; m += p)
                 composite[m] = true;
     int mismatches = 0;
-    for (uint64_t n = 1; n <= last; n++) {
+    for (size_t n = 1; n <= last; n++) {
         bool expected = n <= 3 || composite[n];
         if (has_trial_divisor(static_cast<double>(n)) != expected && ++mismatches <= 10)
             ADD_FAILURE() << "wrong verdict for " << n;
@@ -147,11 +152,11 @@ protected:
 TEST_P(EveryPath, AgreesWithPlainFormUpToTwoMillion)
 {
     static std::vector<bool> plain_verdicts;
-    const uint64_t last = 2000000;
-    for (uint64_t n = plain_verdicts.size(); n <= last; n++)
+    const size_t last = 2000000;
+    for (size_t n = plain_verdicts.size(); n <= last; n++)
         plain_verdicts.push_back(plain_has_trial_divisor(static_cast<double>(n)));
     int mismatches = 0;
-    for (uint64_t n = 0; n <= last; n++)
+    for (size_t n = 0; n <= last; n++)
         if (has_trial_divisor_on(GetParam(), static_cast<double>(n)) != plain_verdicts[n] &&
             ++mismatches <= 10)
             ADD_FAILURE() << "wrong verdict for " << n;
