@@ -5,9 +5,13 @@
 
 #include "output.hpp"
 
-void print_lines(const char *lines)
+void prepare_output(void)
 {
-    std::fputs(lines, stdout);
+}
+
+void print_text(const char *text)
+{
+    std::fputs(text, stdout);
 }
 
 void print_prime(double prime)

@@ -1,5 +1,4 @@
 // quentaro: asks for a start value and lists every prime above it.
-#include <cstdio>
 #include <cstdlib>
 
 #include "dialogue.hpp"
@@ -7,13 +6,15 @@
 #include "prime_search.hpp"
 
 // Runs the dialogue, then the search. Exits with status 1 on a refused start
-// value or a failed write, and with status 0 when the search has reached 2^53.
+// value, a failed read or a failed write, and with status 0 when the search
+// has reached 2^53.
 int main(void)
 {
+    prepare_output();
     print_banner();
     double start_value = read_start_value();
     if (!is_valid_start(start_value)) {
-        std::puts(refusal_message);
+        print_text(refusal_line);
         finish_output();
         std::exit(1);
     }

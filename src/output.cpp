@@ -1,15 +1,39 @@
 // Delivery of standard output in whole lines, promptly and without loss.
 //
-// stdio writes its buffer out when the buffer fills, which can cut a line in
-// two, and a signal's default action throws away whatever the buffer still
-// holds. So each line is written only where the buffer has room for it, a
-// periodic SIGALRM flushes lines that would otherwise wait, and SIGINT, SIGTERM
-// and SIGHUP flush before they end the program.
+// Output is gathered in this file's own buffer and written with write(2).
+// stdio is not used for it, because stdio drops what its buffer holds when a
+// write fails, even with EAGAIN or EINTR. Here a descriptor that cannot take
+// more yet (a non-blocking one) is waited for with poll, and the write goes
+// on. The buffer follows the buffering stdio chose for stdout: on a terminal,
+// and under stdbuf -oL or -o0, each line is written at once; otherwise lines
+// are gathered up to stdio's block size, but never more than PIPE_BUF (4096)
+// bytes, so that every write is whole lines that a pipe takes in one piece,
+// even when the program is killed.
 //
-// A signal handler may call stdio only when the interrupted code is not inside
-// stdio itself. The flag in_stdio marks the stretches where it is; a signal
-// that arrives then is recorded in deferred_signal and acted on as soon as the
-// stretch ends.
+// The states, and what the signals do in each:
+// - Before the search: the banner, the prompt and the refusal. No signal is
+//   caught, so SIGINT, SIGTERM and SIGHUP end the program at once.
+// - Normal, once the search starts. SIGALRM, every tenth of a second, writes
+//   out the lines that wait. SIGINT, SIGTERM and SIGHUP are caught, except
+//   those ignored when the program started (as under nohup): they stay
+//   ignored.
+// - Ending, from the first caught SIGINT, SIGTERM or SIGHUP. All three go back
+//   to their default actions at once, so that a second one ends the program
+//   at once, even while a write is blocked because the reader stopped
+//   reading. The lines that wait are written, then the first signal is
+//   raised again and ends the program.
+// SIGXFSZ is ignored throughout, so that a file-size limit makes the write
+// fail with EFBIG, as a full disk makes it fail with ENOSPC.
+//
+// A signal handler touches the buffer only when the interrupted code is not
+// itself in output code: the flag in_output marks those stretches. A signal
+// that arrives in one is recorded and acted on when the stretch ends. During
+// a write, SIGINT, SIGTERM and SIGHUP are never blocked, so they always
+// reach their handler or their default action.
+//
+// A failed write is reported on standard error and ends the program with
+// status 1. If standard output is a regular file, the part of a line that
+// did get written is cut off first, so that the file ends in a whole line.
 #include "output.hpp"
 
 #include <cerrno>
@@ -17,7 +41,9 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <poll.h>
 #include <stdio_ext.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -26,79 +52,136 @@ namespace {
 // The signals that end the program after delivering its output.
 const int terminating_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// How often pending lines are delivered, in microseconds.
+// How often waiting lines are delivered, in microseconds.
 const long delivery_interval_us = 100000;
 
-volatile sig_atomic_t in_stdio = 0;
-volatile sig_atomic_t deferred_signal = 0;
+// The longest line print_prime writes: sixteen digits and a line end.
+const size_t longest_prime_line = 17;
+
+char buffer[PIPE_BUF];
+// Bytes waiting in buffer.
+size_t pending = 0;
+// The buffer is written out before pending would pass this size.
+size_t block_size = PIPE_BUF;
+bool each_line_at_once = false;
+// Bytes written since the last line end: the prompt, or the part of a line
+// that a failed write cut short.
+size_t unfinished_line = 0;
+
+// The terminating signals that have this file's handler.
+sigset_t caught_signals;
+volatile sig_atomic_t in_output = 0;
+// Set by SIGALRM: the waiting lines are due.
+volatile sig_atomic_t delivery_due = 0;
+// The first caught terminating signal, once one has come.
+volatile sig_atomic_t ending_signal = 0;
+
+// Cuts off the part of a line written last, if standard output is a regular
+// file, so that the file ends in a whole line.
+void trim_unfinished_line(void)
+{
+    struct stat status = {};
+    if (unfinished_line == 0 || fstat(STDOUT_FILENO, &status) != 0 || !S_ISREG(status.st_mode))
+        return;
+    off_t end = lseek(STDOUT_FILENO, 0, SEEK_CUR);
+    auto cut = static_cast<off_t>(unfinished_line);
+    // Nothing more can be done should this fail too.
+    if (end >= cut)
+        (void)ftruncate(STDOUT_FILENO, end - cut);
+}
 
 // Reports the failed write described by errno and exits with status 1.
 [[noreturn]] void fail_write(void)
 {
-    // Nothing more can be done should this fail too.
-    (void)std::fprintf(stderr, "quentaro: cannot write to standard output: %s\n", std::strerror(errno));
+    int reason = errno;
+    trim_unfinished_line();
+    (void)std::fprintf(stderr, "quentaro: cannot write to standard output: %s\n", std::strerror(reason));
     _exit(1);
 }
 
-// The most bytes the buffer may hold before a flush: the stdio buffer's size,
-// but no more than a pipe takes in one piece, so that each write reaches a
-// pipe whole even when the program is killed.
-size_t flush_threshold(void)
+// Records that count bytes were written, for trim_unfinished_line.
+void note_written(const char *bytes, size_t count)
 {
-    size_t buffer_size = __fbufsize(stdout);
-    return buffer_size < PIPE_BUF ? buffer_size : PIPE_BUF;
+    size_t after_line_end = 0;
+    while (after_line_end < count && bytes[count - 1 - after_line_end] != '\n')
+        after_line_end++;
+    unfinished_line = after_line_end == count ? unfinished_line + count : after_line_end;
 }
 
-// Delivers what stdio holds; on failure reports it and exits with status 1.
-void flush_or_fail(void)
+// Writes out the whole buffer, waiting while standard output cannot take
+// more. On a failed write, reports it and exits with status 1.
+void write_pending(void)
 {
-    if (std::fflush(stdout) != 0)
-        fail_write();
-}
-
-// Acts on a signal while nothing else is inside stdio: delivers pending lines
-// and, for a terminating signal, ends the program by that signal. A second
-// such signal ends it at once, should the delivery block.
-void act_on_signal(int signal_number)
-{
-    if (signal_number != SIGALRM) {
-        (void)std::signal(signal_number, SIG_DFL);
-        sigset_t just_this;
-        sigemptyset(&just_this);
-        sigaddset(&just_this, signal_number);
-        sigprocmask(SIG_UNBLOCK, &just_this, nullptr);
+    size_t written = 0;
+    while (written < pending) {
+        ssize_t count = write(STDOUT_FILENO, buffer + written, pending - written);
+        if (count >= 0) {
+            note_written(buffer + written, static_cast<size_t>(count));
+            written += static_cast<size_t>(count);
+        } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            struct pollfd output = {STDOUT_FILENO, POLLOUT, 0};
+            (void)poll(&output, 1, -1);
+        } else if (errno != EINTR) {
+            fail_write();
+        }
     }
-    flush_or_fail();
-    if (signal_number != SIGALRM)
-        (void)std::raise(signal_number);
+    pending = 0;
 }
 
-// The handler of SIGALRM and the terminating signals; the others of these
-// stay blocked while it runs, so it never interrupts itself.
+// Returns the caught terminating signals to their default actions and
+// unblocks them, so that the next one ends the program at once.
+void stop_catching(void)
+{
+    for (int signal_number : terminating_signals)
+        if (sigismember(&caught_signals, signal_number))
+            (void)std::signal(signal_number, SIG_DFL);
+    sigprocmask(SIG_UNBLOCK, &caught_signals, nullptr);
+}
+
+// Does, inside output code, what the signals asked for: writes out the
+// waiting lines, then, after a terminating signal, ends the program by it.
+void deliver_as_asked(void)
+{
+    delivery_due = 0;
+    write_pending();
+    if (ending_signal != 0)
+        (void)std::raise(ending_signal);
+}
+
+// Leaves output code, first doing what signals that came during it asked for.
+void leave_output(void)
+{
+    for (;;) {
+        in_output = 0;
+        // From here on a handler acts by itself, so a flag still set was set
+        // before, and nothing is missed.
+        if (ending_signal == 0 && delivery_due == 0)
+            return;
+        in_output = 1;
+        deliver_as_asked();
+    }
+}
+
+// The handler of SIGALRM and the caught terminating signals. All of them are
+// blocked while it starts, so it never interrupts itself there.
 void on_signal(int signal_number)
 {
     int saved_errno = errno;
-    if (!in_stdio)
-        act_on_signal(signal_number);
-    else if (signal_number != SIGALRM || deferred_signal == 0)
-        deferred_signal = signal_number;
-    errno = saved_errno;
-}
-
-// Ends a stretch inside stdio and acts on the signals that arrived during it.
-void leave_stdio(void)
-{
-    for (;;) {
-        in_stdio = 0;
-        int signal_number = deferred_signal;
-        if (signal_number == 0)
-            return;
-        // With in_stdio clear, handlers act at once and leave deferred_signal
-        // alone, so clearing it here loses nothing.
-        deferred_signal = 0;
-        in_stdio = 1;
-        act_on_signal(signal_number);
+    if (signal_number == SIGALRM) {
+        delivery_due = 1;
+    } else if (ending_signal == 0) {
+        ending_signal = signal_number;
+        stop_catching();
     }
+    if (!in_output) {
+        in_output = 1;
+        // A terminating signal during the write below is recorded by its
+        // handler, or ends the program if one came before.
+        sigprocmask(SIG_UNBLOCK, &caught_signals, nullptr);
+        deliver_as_asked();
+        leave_output();
+    }
+    errno = saved_errno;
 }
 
 // Sets the delivery timer to fire every interval_us microseconds (0 stops it).
@@ -110,68 +193,88 @@ void set_delivery_timer(long interval_us)
     setitimer(ITIMER_REAL, &timer, nullptr);
 }
 
-// Starts writing lines: makes room for the longest line in the buffer, so
-// that stdio never has to write out part of one.
-void begin_lines(void)
+// Enters output code to add length bytes to the buffer, writing the buffer
+// out first if they would not fit in the block. Returns where they go.
+char *begin_text(size_t length)
 {
-    in_stdio = 1;
-    if (__fpending(stdout) + longest_line > flush_threshold())
-        flush_or_fail();
+    in_output = 1;
+    if (pending + length > block_size)
+        write_pending();
+    return buffer + pending;
 }
 
-// Ends writing lines, given the result of the stdio call that wrote them.
-void end_lines(int stdio_result)
+// Adds the length bytes placed by begin_text, writes them out if the
+// buffering asks for it, and leaves output code.
+void end_text(size_t length)
 {
-    if (stdio_result < 0)
-        fail_write();
-    leave_stdio();
+    pending += length;
+    if (each_line_at_once || pending >= block_size)
+        write_pending();
+    leave_output();
 }
 
 } // namespace
 
-void print_lines(const char *lines)
+void prepare_output(void)
 {
-    begin_lines();
-    end_lines(std::fputs(lines, stdout));
+    (void)std::signal(SIGXFSZ, SIG_IGN);
+    // stdio sets stdout's buffering at its first use, unless stdbuf set it
+    // already: line-buffered, unbuffered (a buffer of one byte) or a block of
+    // a given size. Otherwise it will be line-buffered on a terminal only.
+    size_t stdio_block = __fbufsize(stdout);
+    if (__flbf(stdout) != 0 || stdio_block == 1 || (stdio_block == 0 && isatty(STDOUT_FILENO) != 0))
+        each_line_at_once = true;
+    else if (stdio_block > 1 && stdio_block < PIPE_BUF)
+        block_size = stdio_block;
+}
+
+void print_text(const char *text)
+{
+    size_t length = std::strlen(text);
+    std::memcpy(begin_text(length), text, length);
+    end_text(length);
 }
 
 void print_prime(double prime)
 {
-    begin_lines();
-    end_lines(std::printf("%.0lf\n", prime));
+    char *room = begin_text(longest_prime_line);
+    int length = std::snprintf(room, sizeof buffer - pending, "%.0lf\n", prime);
+    end_text(static_cast<size_t>(length));
 }
 
 void flush_output(void)
 {
-    in_stdio = 1;
-    flush_or_fail();
-    leave_stdio();
+    in_output = 1;
+    write_pending();
+    leave_output();
 }
 
 void start_timely_delivery(void)
 {
+    sigemptyset(&caught_signals);
+    for (int signal_number : terminating_signals) {
+        struct sigaction current = {};
+        if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+            sigaddset(&caught_signals, signal_number);
+    }
     struct sigaction action = {};
     action.sa_handler = on_signal;
     action.sa_flags = SA_RESTART;
-    sigemptyset(&action.sa_mask);
+    action.sa_mask = caught_signals;
     sigaddset(&action.sa_mask, SIGALRM);
-    for (int signal_number : terminating_signals)
-        sigaddset(&action.sa_mask, signal_number);
-
     sigaction(SIGALRM, &action, nullptr);
     for (int signal_number : terminating_signals)
-        sigaction(signal_number, &action, nullptr);
+        if (sigismember(&caught_signals, signal_number))
+            sigaction(signal_number, &action, nullptr);
+
+    // The parent may have blocked these; delivery needs them.
+    sigset_t needed = action.sa_mask;
+    sigprocmask(SIG_UNBLOCK, &needed, nullptr);
     set_delivery_timer(delivery_interval_us);
 }
 
 void finish_output(void)
 {
-    in_stdio = 1;
-    flush_or_fail();
+    flush_output();
     set_delivery_timer(0);
-    (void)std::signal(SIGALRM, SIG_DFL);
-    for (int signal_number : terminating_signals)
-        (void)std::signal(signal_number, SIG_DFL);
-    if (deferred_signal != 0 && deferred_signal != SIGALRM)
-        (void)std::raise(deferred_signal);
 }

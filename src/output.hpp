@@ -1,17 +1,22 @@
-// Delivery of standard output: whole lines only, promptly, and nothing lost
-// on SIGINT, SIGTERM or SIGHUP. All output still goes through C stdio, so
-// terminals stay line-buffered and stdbuf keeps working.
+// Delivery of standard output: whole lines only, promptly, and nothing lost,
+// whatever standard output is (terminal, pipe, socket or file, blocking or
+// not) and whatever signal arrives. Terminals and stdbuf behave as with stdio.
 #pragma once
 
-// The most bytes one call of print_lines or print_prime may write.
-constexpr int longest_line = 32;
+// The most bytes one call of print_text may write.
+constexpr int longest_text = 128;
 
-// Writes lines: whole lines, at most longest_line bytes in all. A file or pipe
-// only ever receives whole lines. On a failed write, reports it and exits with
-// status 1.
-void print_lines(const char *lines);
+// Prepares standard output; call it before anything else is written. Chooses
+// the buffering stdio would use for it, and has a file-size limit reported as
+// a failed write rather than ending the program.
+void prepare_output(void);
 
-// As print_lines, for the line holding prime, a whole number below 2^53: its
+// Writes text, at most longest_text bytes: whole lines, or the prompt. A file
+// or pipe only ever receives whole lines, apart from the prompt. On a failed
+// write, reports it and exits with status 1.
+void print_text(const char *text);
+
+// As print_text, for the line holding prime, a whole number below 2^53: its
 // decimal digits, with no point, sign or exponent.
 void print_prime(double prime);
 
@@ -19,12 +24,13 @@ void print_prime(double prime);
 // standard error and exits with status 1.
 void flush_output(void);
 
-// From now on, lines held in the output buffer are delivered within a tenth
-// of a second, and SIGINT, SIGTERM and SIGHUP deliver them before they end
-// the program as usual.
+// From now on, lines held back are delivered within a tenth of a second, and
+// SIGINT, SIGTERM and SIGHUP, unless ignored when the program started,
+// deliver them before they end the program by the same signal. A second one
+// ends the program at once.
 void start_timely_delivery(void);
 
-// Delivers everything written so far and returns the signals to their
-// default actions. On a failed write, reports it and exits with status 1;
-// if a terminating signal arrived meanwhile, ends the program by it.
+// Delivers everything written so far and stops the delivery timer. On a
+// failed write, reports it and exits with status 1; if a terminating signal
+// arrived meanwhile, ends the program by it.
 void finish_output(void);
