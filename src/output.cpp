@@ -11,31 +11,34 @@
 // even when the program is killed.
 //
 // The states, and what the signals do in each:
-// - Before the search: the banner, the prompt and the refusal. No signal is
-//   caught, so SIGINT, SIGTERM and SIGHUP end the program at once.
+// - Before the search (the banner, the prompt, the refusal) no signal is
+//   caught: SIGINT, SIGTERM and SIGHUP end the program at once.
 // - Normal, once the search starts. SIGALRM, every tenth of a second, writes
 //   out the lines that wait. SIGINT, SIGTERM and SIGHUP are caught, except
 //   those ignored when the program started (as under nohup): they stay
-//   ignored.
-// - Ending, from the first caught SIGINT, SIGTERM or SIGHUP. All three go back
-//   to their default actions at once, so that a second one ends the program
-//   at once, even while a write is blocked because the reader stopped
-//   reading. The lines that wait are written, then the first signal is
-//   raised again and ends the program.
+//   ignored. The parent may have blocked them, or SIGALRM; they are unblocked.
+// - Delivering, from the first caught SIGINT, SIGTERM or SIGHUP. All three go
+//   back to their default actions at once, so that a second one ends the
+//   program at once, even while a write is blocked because the reader has
+//   stopped reading. The lines that wait are written out.
+// - Ending: once they are written, the first signal is raised again and ends
+//   the program by it, so that the parent sees it ended by that signal.
 // SIGXFSZ is ignored throughout, so that a file-size limit makes the write
 // fail with EFBIG, as a full disk makes it fail with ENOSPC.
 //
 // A signal handler touches the buffer only when the interrupted code is not
-// itself in output code: the flag in_output marks those stretches. A signal
-// that arrives in one is recorded and acted on when the stretch ends. During
-// a write, SIGINT, SIGTERM and SIGHUP are never blocked, so they always
-// reach their handler or their default action.
+// itself in output code: the flag in_output marks those stretches, and
+// signal fences keep the compiler from moving buffer accesses out of them. A
+// signal that arrives in one is recorded and acted on when the stretch ends.
+// During a write, SIGINT, SIGTERM and SIGHUP are never blocked, so they
+// always reach their handler or their default action.
 //
 // A failed write is reported on standard error and ends the program with
 // status 1. If standard output is a regular file, the part of a line that
 // did get written is cut off first, so that the file ends in a whole line.
 #include "output.hpp"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -148,16 +151,24 @@ void deliver_as_asked(void)
         (void)std::raise(ending_signal);
 }
 
+// Enters output code, where signal handlers leave the buffer alone.
+void enter_output(void)
+{
+    in_output = 1;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+}
+
 // Leaves output code, first doing what signals that came during it asked for.
 void leave_output(void)
 {
     for (;;) {
+        std::atomic_signal_fence(std::memory_order_seq_cst);
         in_output = 0;
         // From here on a handler acts by itself, so a flag still set was set
         // before, and nothing is missed.
         if (ending_signal == 0 && delivery_due == 0)
             return;
-        in_output = 1;
+        enter_output();
         deliver_as_asked();
     }
 }
@@ -174,7 +185,7 @@ void on_signal(int signal_number)
         stop_catching();
     }
     if (!in_output) {
-        in_output = 1;
+        enter_output();
         // A terminating signal during the write below is recorded by its
         // handler, or ends the program if one came before.
         sigprocmask(SIG_UNBLOCK, &caught_signals, nullptr);
@@ -197,7 +208,7 @@ void set_delivery_timer(long interval_us)
 // out first if they would not fit in the block. Returns where they go.
 char *begin_text(size_t length)
 {
-    in_output = 1;
+    enter_output();
     if (pending + length > block_size)
         write_pending();
     return buffer + pending;
@@ -244,7 +255,7 @@ void print_prime(double prime)
 
 void flush_output(void)
 {
-    in_output = 1;
+    enter_output();
     write_pending();
     leave_output();
 }
