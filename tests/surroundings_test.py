@@ -38,6 +38,13 @@ def wait_gone(proc, seconds):
         return None
 
 
+def cpu_seconds(pid):
+    """The processor time process pid has used so far."""
+    with open("/proc/%d/stat" % pid) as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
 class Signals(unittest.TestCase):
     def test_signals_ignored_by_the_parent_stay_ignored(self):
         for ignored in (signal.SIGHUP, signal.SIGINT):
@@ -101,7 +108,8 @@ class NonBlocking(unittest.TestCase):
                 proc = start(b"0\n", stdout=writer)
                 os.close(writer)
                 try:
-                    time.sleep(0.5)
+                    time.sleep(1)
+                    self.assertLess(cpu_seconds(proc.pid), 0.5, "spins while it waits")
                     with os.fdopen(reader, "rb", closefd=False) as stream:
                         out = read_until(stream, lambda o: len(o) > 300000, 60)
                     self.assertIsNone(proc.poll(), "gave up on a slow reader")
