@@ -80,7 +80,8 @@ volatile sig_atomic_t delivery_due = 0;
 volatile sig_atomic_t ending_signal = 0;
 
 // Cuts off the part of a line written last, if standard output is a regular
-// file, so that the file ends in a whole line.
+// file that ends there, so that the file ends in a whole line. A file that
+// another program has written to since is left alone.
 void trim_unfinished_line(void)
 {
     struct stat status = {};
@@ -89,7 +90,7 @@ void trim_unfinished_line(void)
     off_t end = lseek(STDOUT_FILENO, 0, SEEK_CUR);
     auto cut = static_cast<off_t>(unfinished_line);
     // Nothing more can be done should this fail too.
-    if (end >= cut)
+    if (end == status.st_size && end >= cut)
         (void)ftruncate(STDOUT_FILENO, end - cut);
 }
 
