@@ -13,8 +13,9 @@
 // The states, and what the signals do in each:
 // - Before the search (the banner, the prompt, the refusal) no signal is
 //   caught: SIGINT, SIGTERM and SIGHUP end the program at once.
-// - Normal, once the search starts. SIGALRM, every tenth of a second, writes
-//   out the lines that wait. SIGINT, SIGTERM and SIGHUP are caught, except
+// - Normal, once the search starts. SIGALRM, every twentieth of a second,
+//   writes out the lines that wait, so that none waits a tenth of a second
+//   even when the signal comes late. SIGINT, SIGTERM and SIGHUP are caught, except
 //   those ignored when the program started (as under nohup): they stay
 //   ignored. The parent may have blocked them, or SIGALRM; they are unblocked.
 // - Delivering, from the first caught SIGINT, SIGTERM or SIGHUP. All three go
@@ -56,7 +57,7 @@ namespace {
 const int terminating_signals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // How often waiting lines are delivered, in microseconds.
-const long delivery_interval_us = 100000;
+const long delivery_interval_us = 50000;
 
 // The longest line print_prime writes: sixteen digits and a line end.
 const size_t longest_prime_line = 17;
