@@ -15,9 +15,10 @@
 //   caught: SIGINT, SIGTERM and SIGHUP end the program at once.
 // - Normal, once the search starts. SIGALRM, every twentieth of a second,
 //   writes out the lines that wait, so that none waits a tenth of a second
-//   even when the signal comes late. SIGINT, SIGTERM and SIGHUP are caught, except
-//   those ignored when the program started (as under nohup): they stay
-//   ignored. The parent may have blocked them, or SIGALRM; they are unblocked.
+//   even when the signal comes late. SIGINT, SIGTERM and SIGHUP are caught,
+//   except those ignored when the program started (as under nohup): they
+//   stay ignored. The parent may have blocked them, or SIGALRM; they are
+//   unblocked.
 // - Delivering, from the first caught SIGINT, SIGTERM or SIGHUP. All three go
 //   back to their default actions at once, so that a second one ends the
 //   program at once, even while a write is blocked because the reader has
