@@ -250,8 +250,15 @@ class LongInput(unittest.TestCase):
 class FileSizeLimit(unittest.TestCase):
     def test_output_file_ends_in_a_whole_line_at_its_size_limit(self):
         full = HEAD + b"".join(b"%d\n" % p for p in harness.primes_up_to(300000))
-        for limit in (40, 3 * 4096 + 50, 100001):
-            with self.subTest(limit=limit), tempfile.TemporaryFile() as sink:
+        kept = b"a line of another program\n" * 1000
+        # Each limit falls inside a line. A file written in place (as with
+        # 1<>) that goes on past the limit keeps what follows: the cut line
+        # there is not the end of the file.
+        for limit, earlier in ((40, b""), (3 * 4096 + 40, b""), (100003, b""), (8003, kept)):
+            with self.subTest(limit=limit, written_in_place=bool(earlier)), \
+                    tempfile.TemporaryFile() as sink:
+                sink.write(earlier)
+                sink.seek(0)
                 def limit_file_size():
                     resource.setrlimit(resource.RLIMIT_FSIZE, (limit, limit))
                 proc = start(b"0\n", stdout=sink, preexec_fn=limit_file_size)
@@ -262,7 +269,10 @@ class FileSizeLimit(unittest.TestCase):
                 self.assertEqual(status, 1)
                 self.assertEqual(err, b"quentaro: cannot write to standard output: File too large\n")
                 sink.seek(0)
-                self.assertEqual(sink.read(), full[:full.rindex(b"\n", 0, limit) + 1])
+                if earlier:
+                    self.assertEqual(sink.read(), full[:limit] + earlier[limit:])
+                else:
+                    self.assertEqual(sink.read(), full[:full.rindex(b"\n", 0, limit) + 1])
 
 
 if __name__ == "__main__":
