@@ -9,6 +9,21 @@
 // So the verdict does not depend on the order of the divisors, and a path may
 // test several at once. Each still walks them downward from top in blocks and
 // stops at the first block that holds a divisor.
+//
+// That argument counts one rounding. On 32-bit x86 the compiler may do double
+// arithmetic on the x87 unit, which by default rounds to 64-bit significands,
+// and rounds again to 53 bits wherever it happens to store a value as a double.
+// Two roundings can make a quotient look whole: for d = 2^26 - e with
+// 0 < e < 32000, and n = k*d + 1 < 2^53 with k > 2^27, n/d = k + 2^-26 + x
+// with 0 < x < 2^-37, half a 64-bit ulp at that size; so it rounds first to
+// k + 2^-26, halfway between the doubles k and k + 2^-25, and then to k, the
+// one with an even last digit. Hence, before any trial division, the program
+// sets the x87 precision to 53 bits (see round_x87_to_double below). Every x87
+// sum, difference, quotient and square root is then rounded once, to 53 bits,
+// to the value SSE2 gives, and storing it as a double changes nothing. (The
+// x87 unit keeps its wider exponent range, but no value here comes near the
+// ends of the double range.) So the argument above holds on every path,
+// whatever the compiler keeps in registers.
 #include "prime_search.hpp"
 
 #include <cmath>
@@ -16,6 +31,11 @@
 
 #if defined(__x86_64__)
 #include <immintrin.h>
+#endif
+
+#if defined(__i386__) && !defined(__SSE2_MATH__)
+#define X87_ARITHMETIC
+#include <fpu_control.h>
 #endif
 
 namespace {
@@ -154,7 +174,41 @@ __attribute__((target("avx512f"))) bool has_divisor_avx512(double n, double top)
 
 #endif
 
-const trial_path chosen_path = fastest_trial_path();
+#if defined(X87_ARITHMETIC)
+
+// Sets the x87 unit of this thread to round every result to 53-bit
+// significands, as double arithmetic does elsewhere (see the top of the file).
+// Safe for the whole program: it computes only with doubles, never long
+// doubles; its only libm calls, sqrt and floor, stay exact; and the C
+// library's number reading and printing use integer arithmetic. fldcw exists on
+// every x87 unit, so CPUs without SSE2 run this too. Threads started later
+// inherit the setting; none is started.
+void round_x87_to_double(void)
+{
+    fpu_control_t control = 0;
+    _FPU_GETCW(control);
+    control = static_cast<fpu_control_t>((control & ~_FPU_EXTENDED) | _FPU_DOUBLE);
+    _FPU_SETCW(control);
+}
+
+#else
+
+// Double arithmetic already rounds once to 53 bits here: nothing to set.
+void round_x87_to_double(void)
+{
+}
+
+#endif
+
+// Prepares this thread's arithmetic for trial division and returns the path
+// has_trial_divisor takes. Runs once, before main, so before any trial division.
+trial_path prepare_trial_division(void)
+{
+    round_x87_to_double();
+    return fastest_trial_path();
+}
+
+const trial_path chosen_path = prepare_trial_division();
 
 } // namespace
 
