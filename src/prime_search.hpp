@@ -10,8 +10,8 @@ constexpr double exact_limit = 9007199254740992.0;
 // verdicts; they differ in speed and in the CPUs they need.
 enum class trial_path {
     portable, // plain C++, any CPU
-    avx2,     // x86-64 with AVX2: four divisions at a time
-    avx512,   // x86-64 with AVX-512: the divider and the FMA units at once
+    avx2,     // x86 with AVX2: four divisions at a time
+    avx512,   // x86 with AVX-512: the divider and the FMA units at once
 };
 
 // True when this CPU can run path.

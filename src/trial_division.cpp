@@ -1,5 +1,5 @@
-// Trial division of one candidate: a portable path and, on x86-64, vector
-// paths chosen at run time by what the CPU supports.
+// Trial division of one candidate: a portable path and, on 32-bit and 64-bit
+// x86, vector paths chosen at run time by what the CPU supports.
 //
 // Each path answers one question: does some whole number d with 2 <= d <= top
 // divide the candidate n, where top = floor(sqrt(n)) and 4 <= n < 2^53?
@@ -29,7 +29,8 @@
 #include <cmath>
 #include <cstdint>
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__i386__)
+#define X86_VECTOR_PATHS
 #include <immintrin.h>
 #endif
 
@@ -65,7 +66,7 @@ bool has_divisor_portable(double n, double top)
     return false;
 }
 
-#if defined(__x86_64__)
+#if defined(X86_VECTOR_PATHS)
 
 // In the vector paths a block's divisors are consecutive and descending. In the
 // last block, lanes below 2 are raised to 2: that block starts at 2 or above and
@@ -214,7 +215,7 @@ const trial_path chosen_path = prepare_trial_division();
 
 bool trial_path_supported(trial_path path) noexcept
 {
-#if defined(__x86_64__)
+#if defined(X86_VECTOR_PATHS)
     __builtin_cpu_init();
     if (path == trial_path::avx512)
         return __builtin_cpu_supports("avx512f");
@@ -243,7 +244,7 @@ bool has_trial_divisor_on(trial_path path, double candidate)
         return quotient - std::floor(quotient) == 0;
     }
     switch (path) {
-#if defined(__x86_64__)
+#if defined(X86_VECTOR_PATHS)
     case trial_path::avx512:
         return has_divisor_avx512(candidate, top);
     case trial_path::avx2:
