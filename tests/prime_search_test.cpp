@@ -160,6 +160,11 @@ TEST(HasTrialDivisor, ReferenceAgreesOnKnownValues)
         EXPECT_TRUE(is_prime(n)) << n;
 }
 
+TEST(FastestTrialPath, IsSupported)
+{
+    EXPECT_TRUE(trial_path_supported(fastest_trial_path()));
+}
+
 // Each path the CPU supports must give the plain form's verdict.
 class EveryPath : public testing::TestWithParam<trial_path> {
 protected:
@@ -245,13 +250,19 @@ std::string path_name(const testing::TestParamInfo<trial_path> &info)
     switch (info.param) {
     case trial_path::avx2:
         return "avx2";
-    case trial_path::avx512:
-        return "avx512";
+    case trial_path::avx512_divider_heavy:
+        return "avx512_divider_heavy";
+    case trial_path::avx512_balanced:
+        return "avx512_balanced";
+    case trial_path::avx512_fma_heavy:
+        return "avx512_fma_heavy";
     default:
         return "portable";
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, EveryPath,
-                         testing::Values(trial_path::portable, trial_path::avx2, trial_path::avx512),
+                         testing::Values(trial_path::portable, trial_path::avx2,
+                                         trial_path::avx512_divider_heavy, trial_path::avx512_balanced,
+                                         trial_path::avx512_fma_heavy),
                          path_name);
