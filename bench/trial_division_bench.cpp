@@ -1,6 +1,7 @@
 // Divisions per nanosecond, shown as Gdiv (10^9 divisions) per second: each
-// trial division path and the plain form on primes of three sizes, and the
-// machine's peak rate of vector division.
+// trial division path (each mix of divider and FMA blocks among the AVX-512
+// ones) and the plain form on primes of three sizes, and the machine's peak
+// rate of vector division; and how long the choice of the fastest path takes.
 #include <cmath>
 
 #include <benchmark/benchmark.h>
@@ -61,7 +62,7 @@ __attribute__((target("avx2"))) void peak_division_avx2(benchmark::State &state)
 // As peak_division_avx2, eight divisions per instruction.
 __attribute__((target("avx512f"))) void peak_division_avx512(benchmark::State &state)
 {
-    if (!trial_path_supported(trial_path::avx512)) {
+    if (!trial_path_supported(trial_path::avx512_balanced)) {
         state.SkipWithError("this CPU lacks AVX-512");
         return;
     }
@@ -76,13 +77,25 @@ __attribute__((target("avx512f"))) void peak_division_avx512(benchmark::State &s
     report_rate(state, 4 * 8);
 }
 
+// The choice of the fastest path, which times the AVX-512 mixes on this CPU.
+void choice_of_path(benchmark::State &state)
+{
+    for (auto _ : state)
+        benchmark::DoNotOptimize(fastest_trial_path());
+}
+
 } // namespace
 
 BENCHMARK(trial_division<true>)->Name("plain")->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::portable>)->Name("portable")->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::avx2>)->Name("avx2")->DenseRange(0, 2);
-BENCHMARK(trial_division<false, trial_path::avx512>)->Name("avx512")->DenseRange(0, 2);
+BENCHMARK(trial_division<false, trial_path::avx512_divider_heavy>)
+    ->Name("avx512_divider_heavy")
+    ->DenseRange(0, 2);
+BENCHMARK(trial_division<false, trial_path::avx512_balanced>)->Name("avx512_balanced")->DenseRange(0, 2);
+BENCHMARK(trial_division<false, trial_path::avx512_fma_heavy>)->Name("avx512_fma_heavy")->DenseRange(0, 2);
 BENCHMARK(peak_division_avx2);
 BENCHMARK(peak_division_avx512);
+BENCHMARK(choice_of_path)->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

@@ -7,17 +7,22 @@
 constexpr double exact_limit = 9007199254740992.0;
 
 // The ways of running the trial divisions of one candidate. All give the same
-// verdicts; they differ in speed and in the CPUs they need.
+// verdicts; they differ in speed and in the CPUs they need. The AVX-512 paths
+// keep the divider and the FMA units busy at once, and differ in how many
+// blocks of eight divisors each step gives to each (divider : FMA).
 enum class trial_path {
-    portable, // plain C++, any CPU
-    avx2,     // x86-64 with AVX2: four divisions at a time
-    avx512,   // x86-64 with AVX-512: the divider and the FMA units at once
+    portable,             // plain C++, any CPU
+    avx2,                 // x86 with AVX2: four divisions at a time
+    avx512_divider_heavy, // x86 with AVX-512, 2 : 1
+    avx512_balanced,      // x86 with AVX-512, 1 : 1
+    avx512_fma_heavy,     // x86 with AVX-512, 1 : 2
 };
 
 // True when this CPU can run path.
 bool trial_path_supported(trial_path path) noexcept;
 
-// The fastest path this CPU supports.
+// The fastest path this CPU supports. Among the AVX-512 paths it times each
+// on the same short run, which takes a fraction of a millisecond.
 trial_path fastest_trial_path(void) noexcept;
 
 // True when some whole number from floor(sqrt(candidate)) down to 2 divides

@@ -1,5 +1,5 @@
-// Trial division of one candidate: a portable path and, on x86-64, vector
-// paths chosen at run time by what the CPU supports.
+// Trial division of one candidate: a portable path and, on 32-bit and 64-bit
+// x86, vector paths chosen at run time by what the CPU supports.
 //
 // Each path answers one question: does some whole number d with 2 <= d <= top
 // divide the candidate n, where top = floor(sqrt(n)) and 4 <= n < 2^53?
@@ -9,13 +9,36 @@
 // So the verdict does not depend on the order of the divisors, and a path may
 // test several at once. Each still walks them downward from top in blocks and
 // stops at the first block that holds a divisor.
+//
+// That argument counts one rounding. On 32-bit x86 the compiler may do double
+// arithmetic on the x87 unit, which by default rounds to 64-bit significands,
+// and rounds again to 53 bits wherever it happens to store a value as a double.
+// Two roundings can make a quotient look whole: for d = 2^26 - e with
+// 0 < e < 32000, and n = k*d + 1 < 2^53 with k > 2^27, n/d = k + 2^-26 + x
+// with 0 < x < 2^-37, half a 64-bit ulp at that size; so it rounds first to
+// k + 2^-26, halfway between the doubles k and k + 2^-25, and then to k, the
+// one with an even last digit. Hence, before any trial division, the program
+// sets the x87 precision to 53 bits (see round_x87_to_double below). Every x87
+// sum, difference, quotient and square root is then rounded once, to 53 bits,
+// to the value SSE2 gives, and storing it as a double changes nothing. (The
+// x87 unit keeps its wider exponent range, but no value here comes near the
+// ends of the double range.) So the argument above holds on every path,
+// whatever the compiler keeps in registers.
 #include "prime_search.hpp"
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 
-#if defined(__x86_64__)
+#if defined(__x86_64__) || defined(__i386__)
+#define X86_VECTOR_PATHS
 #include <immintrin.h>
+#endif
+
+#if defined(__i386__) && !defined(__SSE2_MATH__)
+#define X87_ARITHMETIC
+#include <fpu_control.h>
 #endif
 
 namespace {
@@ -45,7 +68,7 @@ bool has_divisor_portable(double n, double top)
     return false;
 }
 
-#if defined(__x86_64__)
+#if defined(X86_VECTOR_PATHS)
 
 // In the vector paths a block's divisors are consecutive and descending. In the
 // last block, lanes below 2 are raised to 2: that block starts at 2 or above and
@@ -123,22 +146,27 @@ __attribute__((target("avx512f"))) __mmask8 dividing_lanes_by_reciprocal(__m512d
     return _mm512_cmp_pd_mask(rest, _mm512_setzero_pd(), _CMP_EQ_OQ);
 }
 
-// As has_divisor_portable, eight divisors at a time. Of every three blocks one
-// goes to the divider and two to the FMA units, which work at the same time,
-// so the divider runs at full speed and the FMA units add the rest.
+// As has_divisor_portable, eight divisors at a time. Each step sends
+// division_blocks blocks to the divider and fma_blocks blocks to the FMA units,
+// which work at the same time; the best proportion depends on the CPU.
+template <int division_blocks, int fma_blocks>
 __attribute__((target("avx512f"))) bool has_divisor_avx512(double n, double top)
 {
+    const int divisors_per_step = 8 * (division_blocks + fma_blocks);
     const __m512d numerator = _mm512_set1_pd(n);
     const __m512d eight = _mm512_set1_pd(8), two = _mm512_set1_pd(2);
     __m512d divisors = _mm512_sub_pd(_mm512_set1_pd(top), _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7));
     double next = top;
-    for (; next - 23 >= 2; next -= 24) {
-        __mmask8 found = dividing_lanes_by_division(numerator, divisors);
-        divisors = _mm512_sub_pd(divisors, eight);
-        found |= dividing_lanes_by_reciprocal(numerator, divisors);
-        divisors = _mm512_sub_pd(divisors, eight);
-        found |= dividing_lanes_by_reciprocal(numerator, divisors);
-        divisors = _mm512_sub_pd(divisors, eight);
+    for (; next - (divisors_per_step - 1) >= 2; next -= divisors_per_step) {
+        __mmask8 found = 0;
+        for (int block = 0; block < division_blocks; block++) {
+            found |= dividing_lanes_by_division(numerator, divisors);
+            divisors = _mm512_sub_pd(divisors, eight);
+        }
+        for (int block = 0; block < fma_blocks; block++) {
+            found |= dividing_lanes_by_reciprocal(numerator, divisors);
+            divisors = _mm512_sub_pd(divisors, eight);
+        }
         if (found)
             return true;
     }
@@ -152,28 +180,107 @@ __attribute__((target("avx512f"))) bool has_divisor_avx512(double n, double top)
 
 #pragma GCC diagnostic pop
 
+// A composite candidate for timing the AVX-512 paths: 94880011 * 94928027,
+// both prime, so walking down from its top, 94904015, its first divisor is
+// 94880011, after about 24,000 divisions by numbers of the size met near 2^53.
+volatile double timing_candidate = 9006772245968297.0;
+
+// Where each timed run puts its verdict. As this and timing_candidate are
+// volatile, a run must read its candidate after the clock is read at its start
+// and store its verdict before the clock is read at its end, and no run can be
+// merged with another or left out.
+volatile bool timing_verdict = false;
+
+// How long path takes to find the divisor of timing_candidate.
+std::chrono::steady_clock::duration time_on(trial_path path) noexcept
+{
+    auto started = std::chrono::steady_clock::now();
+    timing_verdict = has_trial_divisor_on(path, timing_candidate);
+    return std::chrono::steady_clock::now() - started;
+}
+
+// The AVX-512 path that runs fastest here, which this CPU must support. The
+// paths take turns for seven rounds, so that a change of clock speed touches
+// each alike, and each path counts its least time: interruptions only ever
+// add time, so the least is the one closest to the path's true speed. The 21
+// runs take about 0.13 ms at 4 divisions per nanosecond, 1 ms at 0.5.
+trial_path fastest_avx512_path(void) noexcept
+{
+    const trial_path paths[] = {trial_path::avx512_divider_heavy, trial_path::avx512_balanced,
+                                trial_path::avx512_fma_heavy};
+    const int path_count = 3, round_count = 7;
+    std::chrono::steady_clock::duration least_time[path_count];
+    std::fill(least_time, least_time + path_count, std::chrono::steady_clock::duration::max());
+    for (int round = 0; round < round_count; round++)
+        for (int path = 0; path < path_count; path++)
+            least_time[path] = std::min(least_time[path], time_on(paths[path]));
+    return paths[std::min_element(least_time, least_time + path_count) - least_time];
+}
+
 #endif
 
-const trial_path chosen_path = fastest_trial_path();
+#if defined(X87_ARITHMETIC)
+
+// Sets the x87 unit of this thread to round every result to 53-bit
+// significands, as double arithmetic does elsewhere (see the top of the file).
+// Safe for the whole program: it computes only with doubles, never long
+// doubles; its only libm calls, sqrt and floor, stay exact; and the C
+// library's number reading and printing use integer arithmetic. fldcw exists on
+// every x87 unit, so CPUs without SSE2 run this too. Threads started later
+// inherit the setting; none is started.
+void round_x87_to_double(void) noexcept
+{
+    fpu_control_t control = 0;
+    _FPU_GETCW(control);
+    control = static_cast<fpu_control_t>((control & ~_FPU_EXTENDED) | _FPU_DOUBLE);
+    _FPU_SETCW(control);
+}
+
+#else
+
+// Double arithmetic already rounds once to 53 bits here: nothing to set.
+void round_x87_to_double(void) noexcept
+{
+}
+
+#endif
+
+// Prepares this thread's arithmetic for trial division and returns the path
+// has_trial_divisor takes. Runs once, before main, so before any trial division.
+trial_path prepare_trial_division(void) noexcept
+{
+    round_x87_to_double();
+    return fastest_trial_path();
+}
+
+const trial_path chosen_path = prepare_trial_division();
 
 } // namespace
 
 bool trial_path_supported(trial_path path) noexcept
 {
-#if defined(__x86_64__)
+#if defined(X86_VECTOR_PATHS)
     __builtin_cpu_init();
-    if (path == trial_path::avx512)
+    switch (path) {
+    case trial_path::avx512_divider_heavy:
+    case trial_path::avx512_balanced:
+    case trial_path::avx512_fma_heavy:
         return __builtin_cpu_supports("avx512f");
-    if (path == trial_path::avx2)
+    case trial_path::avx2:
         return __builtin_cpu_supports("avx2");
+    default:
+        break;
+    }
 #endif
     return path == trial_path::portable;
 }
 
 trial_path fastest_trial_path(void) noexcept
 {
-    if (trial_path_supported(trial_path::avx512))
-        return trial_path::avx512;
+#if defined(X86_VECTOR_PATHS)
+    if (trial_path_supported(trial_path::avx512_balanced))
+        return fastest_avx512_path();
+#endif
     if (trial_path_supported(trial_path::avx2))
         return trial_path::avx2;
     return trial_path::portable;
@@ -189,9 +296,13 @@ bool has_trial_divisor_on(trial_path path, double candidate)
         return quotient - std::floor(quotient) == 0;
     }
     switch (path) {
-#if defined(__x86_64__)
-    case trial_path::avx512:
-        return has_divisor_avx512(candidate, top);
+#if defined(X86_VECTOR_PATHS)
+    case trial_path::avx512_divider_heavy:
+        return has_divisor_avx512<2, 1>(candidate, top);
+    case trial_path::avx512_balanced:
+        return has_divisor_avx512<1, 1>(candidate, top);
+    case trial_path::avx512_fma_heavy:
+        return has_divisor_avx512<1, 2>(candidate, top);
     case trial_path::avx2:
         return has_divisor_avx2(candidate, top);
 #endif

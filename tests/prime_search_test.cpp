@@ -2,6 +2,7 @@
 // every fast path against the plain form.
 #include <cmath>
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -74,6 +75,25 @@ bool expected_verdict(uint64_t n)
 
 const uint64_t two_pow_53 = uint64_t{1} << 53;
 
+// Primes n = k*d + 1 within 2^42 of 2^53, with d = 2^26 - e for e from 100 to
+// 30000 and k > 2^27: n/d rounded first to 64 bits and then to 53 looks whole
+// (see src/trial_division.cpp), so x87 arithmetic left at 64 bits calls them
+// composite.
+const uint64_t double_rounding_primes[] = {
+    uint64_t{134217928} * 67108764 + 1, uint64_t{134219722} * 67107864 + 1,
+    uint64_t{134223727} * 67105864 + 1, uint64_t{134237699} * 67098864 + 1,
+    uint64_t{134257722} * 67088864 + 1, uint64_t{134277714} * 67078864 + 1,
+};
+
+// The candidates above, the largest prime below 2^53, and 2^53 - 1.
+std::vector<uint64_t> top_of_range(void)
+{
+    std::vector<uint64_t> candidates(std::begin(double_rounding_primes), std::end(double_rounding_primes));
+    candidates.push_back(two_pow_53 - 111);
+    candidates.push_back(two_pow_53 - 1);
+    return candidates;
+}
+
 } // namespace
 
 TEST(HasTrialDivisor, MatchesSieveUpToTwoMillion)
@@ -121,12 +141,28 @@ TEST(HasTrialDivisor, MatchesReferenceJustBelowTwoPow53)
     }
 }
 
+// The program rounds x87 arithmetic to doubles for the whole process, so even
+// the plain form, built apart and free to keep its quotient anywhere, is exact.
+// Two of the primes only, as the plain form is slow.
+TEST(HasTrialDivisor, PlainFormMatchesReferenceOnDoubleRoundingPrimes)
+{
+    for (uint64_t n : {double_rounding_primes[0], double_rounding_primes[5]})
+        EXPECT_FALSE(plain_has_trial_divisor(static_cast<double>(n))) << n;
+}
+
 TEST(HasTrialDivisor, ReferenceAgreesOnKnownValues)
 {
     EXPECT_TRUE(is_prime(two_pow_53 - 111));
     EXPECT_FALSE(is_prime(two_pow_53 - 1));
     EXPECT_TRUE(is_prime(1000000007));
     EXPECT_FALSE(is_prime(3215031751)); // strong pseudoprime to bases 2, 3, 5, 7
+    for (uint64_t n : double_rounding_primes)
+        EXPECT_TRUE(is_prime(n)) << n;
+}
+
+TEST(FastestTrialPath, IsSupported)
+{
+    EXPECT_TRUE(trial_path_supported(fastest_trial_path()));
 }
 
 // Each path the CPU supports must give the plain form's verdict.
@@ -202,19 +238,31 @@ TEST_P(EveryPath, AgreesWithPlainFormAtBlockEdges)
     expect_plain_verdicts(candidates);
 }
 
+TEST_P(EveryPath, MatchesReferenceAtTopOfRange)
+{
+    for (uint64_t n : top_of_range())
+        EXPECT_EQ(has_trial_divisor_on(GetParam(), static_cast<double>(n)), expected_verdict(n)) << n;
+}
+
 // The name of a path in the tests' names.
 std::string path_name(const testing::TestParamInfo<trial_path> &info)
 {
     switch (info.param) {
     case trial_path::avx2:
         return "avx2";
-    case trial_path::avx512:
-        return "avx512";
+    case trial_path::avx512_divider_heavy:
+        return "avx512_divider_heavy";
+    case trial_path::avx512_balanced:
+        return "avx512_balanced";
+    case trial_path::avx512_fma_heavy:
+        return "avx512_fma_heavy";
     default:
         return "portable";
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Paths, EveryPath,
-                         testing::Values(trial_path::portable, trial_path::avx2, trial_path::avx512),
+                         testing::Values(trial_path::portable, trial_path::avx2,
+                                         trial_path::avx512_divider_heavy, trial_path::avx512_balanced,
+                                         trial_path::avx512_fma_heavy),
                          path_name);
