@@ -1,12 +1,24 @@
 """Shared helpers for the end-to-end tests: the program's fixed texts, running
-the binary through pipes, and an independent list of primes."""
+the binary through pipes, and an independent list of primes.
+
+A binary built for another CPU runs through the emulator command named in the
+environment variable QUENTARO_EMULATOR (for example
+"qemu-aarch64 -L /usr/aarch64-linux-gnu"); when it is unset or empty the
+binary runs directly."""
 import contextlib
 import os
 import select
+import shlex
 import subprocess
+import sys
 import time
 
 BINARY = None
+EMULATOR = shlex.split(os.environ.get("QUENTARO_EMULATOR", ""))
+# Whether the binary is built for the same kind of machine as the tests'
+# python, so that the host's libraries, such as the one stdbuf preloads, can be
+# loaded into it. Set by set_binary.
+NATIVE = True
 
 BANNER = (
     b"\n"
@@ -21,28 +33,36 @@ REFUSAL = b"ERROR: enter positive integers only.\n"
 TWO_POW_53 = 2**53
 
 
+def elf_kind(path):
+    """The word size and the machine an ELF file is built for."""
+    with open(path, "rb") as elf:
+        header = elf.read(20)
+    return header[4], header[18:20]
+
+
 def set_binary(path):
     """Names the binary under test."""
-    global BINARY
+    global BINARY, NATIVE
     BINARY = os.path.abspath(path)
+    NATIVE = elf_kind(BINARY) == elf_kind(sys.executable)
 
 
 def start(stdin_bytes, args=(), prefix=(), **popen_options):
-    """Starts the binary, run by the command prefix if one is given, with
-    stdin_bytes as its whole input; with stdin_bytes None its standard input
-    stays open for the caller. Standard output and standard error are pipes
-    unless popen_options say otherwise."""
+    """Starts the binary (through the emulator if there is one), run by the
+    command prefix if one is given, with stdin_bytes as its whole input; with
+    stdin_bytes None its standard input stays open for the caller. Standard
+    output and standard error are pipes unless popen_options say otherwise."""
     popen_options.setdefault("stdin", subprocess.PIPE)
     popen_options.setdefault("stdout", subprocess.PIPE)
     popen_options.setdefault("stderr", subprocess.PIPE)
-    proc = subprocess.Popen([*prefix, BINARY, *args], **popen_options)
+    proc = subprocess.Popen([*prefix, *EMULATOR, BINARY, *args], **popen_options)
     if stdin_bytes is not None:
-        try:
+        # A program that ends before it reads (say on a failed write of the
+        # banner) leaves a broken pipe; that is for the caller to judge.
+        with contextlib.suppress(BrokenPipeError):
             proc.stdin.write(stdin_bytes)
+        with contextlib.suppress(BrokenPipeError):
             proc.stdin.close()
-        except BrokenPipeError:  # it ended before reading all of its input
-            with contextlib.suppress(BrokenPipeError):
-                proc.stdin.close()
     return proc
 
 
