@@ -37,12 +37,17 @@ libc = ctypes.CDLL(None)
 
 
 def library_reading(data):
-    """What %lf reads from data: a float, or None when it converts nothing.
+    """What %lf reads from data: a float, or None when it converts nothing or
+    reads more than the 4096 characters the program takes for a number.
     A NUL byte ends the text for sscanf; for the program reading a stream it
     is a character no number holds, so both stop there."""
     value = ctypes.c_double()
+    characters_read = ctypes.c_int()
     text = data.split(b"\0", 1)[0]
-    if libc.sscanf(ctypes.c_char_p(text), b"%lf", ctypes.byref(value)) != 1:
+    if libc.sscanf(ctypes.c_char_p(text), b"%lf%n", ctypes.byref(value), ctypes.byref(characters_read)) != 1:
+        return None
+    blanks = len(text) - len(text.lstrip())
+    if characters_read.value - blanks > 4096:
         return None
     return value.value
 
@@ -81,7 +86,9 @@ class Generator:
         # past 2^53, where the program ends at once.
         length = self.rng.choice([1, 2, 5, 9, 13, 17, 20, 60, 400, 5000])
         sign = self.rng.choice(["", "", "+", "-"])
-        zeros = "0" * self.rng.choice([0, 0, 3, 300])
+        # 4090 zeros put the longest number the program reads, 4096
+        # characters, among the lengths.
+        zeros = "0" * self.rng.choice([0, 0, 3, 300, 4090])
         return (sign + zeros + self.digits(length) + "\n").encode()
 
     def odd_notation(self):
