@@ -3,15 +3,12 @@
 // not) and whatever signal arrives. Terminals and stdbuf behave as with stdio.
 #pragma once
 
-// The most bytes one call of print_text may write.
-constexpr int longest_text = 128;
-
 // Prepares standard output; call it before anything else is written. Chooses
 // the buffering stdio would use for it, and has a file-size limit reported as
 // a failed write rather than ending the program.
 void prepare_output(void);
 
-// Writes text, at most longest_text bytes: whole lines, or the prompt. A file
+// Writes text, shorter than 4096 bytes: whole lines, or the prompt. A file
 // or pipe only ever receives whole lines, apart from the prompt. On a failed
 // write, reports it and exits with status 1.
 void print_text(const char *text);
