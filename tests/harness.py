@@ -74,8 +74,11 @@ def end(proc):
     proc.wait()
     err = proc.stderr.read() if proc.stderr else b""
     for stream in (proc.stdin, proc.stdout, proc.stderr):
+        # Closing standard input flushes what a writer left in its buffer,
+        # which fails once the program has gone.
         if stream:
-            stream.close()
+            with contextlib.suppress(BrokenPipeError):
+                stream.close()
     return err
 
 
