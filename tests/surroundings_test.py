@@ -71,7 +71,11 @@ class Signals(unittest.TestCase):
                 proc = start(b"0\n", stdout=writer)
                 os.close(writer)
                 try:
-                    time.sleep(1)
+                    # Once the first prime is read the search runs; then
+                    # nothing more is read and the pipe soon fills.
+                    with os.fdopen(reader, "rb", closefd=False) as stream:
+                        read_until(stream, lambda o: o[len(HEAD):].count(b"\n") > 0, 30)
+                    time.sleep(0.5)
                     proc.send_signal(first)
                     time.sleep(0.3)
                     self.assertIsNone(proc.poll(), "a first signal ended it with lines waiting")
