@@ -186,16 +186,11 @@ class Terminal(unittest.TestCase):
         proc = start(None, stdin=terminal, stdout=terminal, stderr=terminal, start_new_session=True,
                      preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
         os.close(terminal)
-
-        class Master:
-            def fileno(self):
-                return master
-
         try:
-            screen = read_until(Master(), lambda o: o.endswith(b"START: "), 30)
+            screen = read_until(master, lambda o: o.endswith(b"START: "), 30)
             self.assertEqual(screen, HEAD.replace(b"\n", b"\r\n"))
             os.write(master, b"10000000000000\n")
-            screen = read_until(Master(), lambda o: b"10000000000051\r\n" in o, 300)
+            screen = read_until(master, lambda o: b"10000000000051\r\n" in o, 300)
             self.assertIn(b"\r\n10000000000037\r\n10000000000051\r\n", screen)
             os.write(master, b"\x03")
             proc.wait(timeout=60)

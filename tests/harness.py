@@ -6,6 +6,7 @@ environment variable QUENTARO_EMULATOR (for example
 "qemu-aarch64 -L /usr/aarch64-linux-gnu"); when it is unset or empty the
 binary runs directly."""
 import contextlib
+import errno
 import os
 import select
 import shlex
@@ -83,16 +84,25 @@ def end(proc):
 
 
 def read_until(stream, done, timeout, out=b""):
-    """Reads stream, adding to out, until done(out) holds or the stream ends.
-    Fails when timeout seconds pass first. Returns what was read."""
+    """Reads stream (a file or a descriptor), adding to out, until done(out)
+    holds or the stream ends. Fails when timeout seconds pass first. Returns
+    what was read."""
+    fd = stream if isinstance(stream, int) else stream.fileno()
     deadline = time.monotonic() + timeout
     while not done(out):
         remaining = deadline - time.monotonic()
         if remaining <= 0:
             raise AssertionError("no output within %d s; got %r" % (timeout, out[-200:]))
-        ready, _, _ = select.select([stream], [], [], remaining)
+        ready, _, _ = select.select([fd], [], [], remaining)
         if ready:
-            chunk = os.read(stream.fileno(), 65536)
+            try:
+                chunk = os.read(fd, 65536)
+            except OSError as error:
+                # A terminal's master side fails with EIO once nothing has the
+                # terminal open: that is its end.
+                if error.errno != errno.EIO:
+                    raise
+                chunk = b""
             if not chunk:
                 break
             out += chunk
