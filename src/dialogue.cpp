@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 #include "input.hpp"
 #include "output.hpp"
@@ -24,18 +25,26 @@ double read_start_value(void)
     print_text("START: ");
     flush_output();
     // The number is the start of the first word of input, as no number holds
-    // white space. One character more than the longest number tells whether
-    // the number goes on past it; the conversion then reads exactly what it
-    // would read from the stream.
-    char word[longest_number + 2];
-    size_t length = read_word(word, longest_number + 1);
+    // white space. The conversion reads the longest text that begins a
+    // number, and looks at one character more. Past the number itself that
+    // text holds at most two characters, such as an exponent mark and its
+    // sign with no digits after them ("7e+"). So for a number of up to
+    // longest_number characters, the first longest_number + 3 characters of
+    // the word convert exactly as the whole input would.
+    char word[longest_number + 4];
+    size_t length = read_word(word, longest_number + 3);
     word[length] = '\0';
     double start_value = NAN;
-    int characters_read = 0;
     // Conversion errors need no report of their own: a value too large comes
     // back as infinity, which is refused, and no number at all is caught here.
-    if (std::sscanf(word, "%lf%n", &start_value, &characters_read) != 1 || // NOLINT(cert-err34-c)
-        characters_read > longest_number)
+    if (std::sscanf(word, "%lf", &start_value) != 1) // NOLINT(cert-err34-c)
+        return NAN;
+    // strtod ends where the number itself ends. A word cut short inside a
+    // longer number still holds more than longest_number characters of it,
+    // as at most two characters at the cut are not yet a number.
+    char *number_end = nullptr;
+    (void)std::strtod(word, &number_end);
+    if (number_end - word > longest_number)
         return NAN;
     return start_value;
 }

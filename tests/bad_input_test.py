@@ -38,16 +38,17 @@ libc = ctypes.CDLL(None)
 
 def library_reading(data):
     """What %lf reads from data: a float, or None when it converts nothing or
-    reads more than the 4096 characters the program takes for a number.
-    A NUL byte ends the text for sscanf; for the program reading a stream it
-    is a character no number holds, so both stop there."""
+    the number, as far as strtod reads it, is longer than the 4096 characters
+    the program takes. A NUL byte ends the text for sscanf; for the program
+    reading a stream it is a character no number holds, so both stop there."""
     value = ctypes.c_double()
-    characters_read = ctypes.c_int()
-    text = data.split(b"\0", 1)[0]
-    if libc.sscanf(ctypes.c_char_p(text), b"%lf%n", ctypes.byref(value), ctypes.byref(characters_read)) != 1:
+    text = ctypes.create_string_buffer(data.split(b"\0", 1)[0])
+    if libc.sscanf(text, b"%lf", ctypes.byref(value)) != 1:
         return None
-    blanks = len(text) - len(text.lstrip())
-    if characters_read.value - blanks > 4096:
+    number_end = ctypes.c_void_p()
+    libc.strtod(text, ctypes.byref(number_end))
+    blanks = len(text.value) - len(text.value.lstrip())
+    if number_end.value - ctypes.addressof(text) - blanks > 4096:
         return None
     return value.value
 
@@ -87,9 +88,11 @@ class Generator:
         length = self.rng.choice([1, 2, 5, 9, 13, 17, 20, 60, 400, 5000])
         sign = self.rng.choice(["", "", "+", "-"])
         # 4090 zeros put the longest number the program reads, 4096
-        # characters, among the lengths.
+        # characters, among the lengths; a bare exponent mark after a number
+        # is not part of it.
         zeros = "0" * self.rng.choice([0, 0, 3, 300, 4090])
-        return (sign + zeros + self.digits(length) + "\n").encode()
+        bare_exponent = self.rng.choice(["", "", "", "e", "E+", "e-"])
+        return (sign + zeros + self.digits(length) + bare_exponent + "\n").encode()
 
     def odd_notation(self):
         pieces = "+-.eE0123456789 "
