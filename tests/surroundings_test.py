@@ -12,9 +12,11 @@ import pty
 import resource
 import signal
 import socket
+import struct
 import subprocess
 import sys
 import tempfile
+import termios
 import threading
 import time
 import unittest
@@ -35,6 +37,20 @@ def wait_gone(proc, seconds):
         return proc.wait(timeout=seconds)
     except subprocess.TimeoutExpired:
         return None
+
+
+def wait_until_stuck(reader):
+    """Waits until the program writing to the pipe or socket reader has filled
+    it: it holds at least the banner and prompt, and has not grown for half a
+    second, though lines come every few milliseconds at start 0."""
+    held, since, deadline = 0, time.monotonic(), time.monotonic() + 60
+    while held < len(HEAD) or time.monotonic() - since < 0.5:
+        if time.monotonic() > deadline:
+            raise AssertionError("the program never filled its output")
+        time.sleep(0.05)
+        now = struct.unpack("i", fcntl.ioctl(reader, termios.FIONREAD, b"\0" * 4))[0]
+        if now != held:
+            held, since = now, time.monotonic()
 
 
 def cpu_seconds(pid):
@@ -70,10 +86,7 @@ class Signals(unittest.TestCase):
                 proc = start(b"0\n", stdout=writer)
                 os.close(writer)
                 try:
-                    # Once the first prime is read the search runs; then
-                    # nothing more is read and the pipe soon fills.
-                    read_until(reader, lambda o: o[len(HEAD):].count(b"\n") > 0, 30)
-                    time.sleep(0.5)
+                    wait_until_stuck(reader)
                     proc.send_signal(first)
                     time.sleep(0.3)
                     self.assertIsNone(proc.poll(), "a first signal ended it with lines waiting")
@@ -121,7 +134,7 @@ class NonBlocking(unittest.TestCase):
                 proc = start(b"0\n", stdout=writer)
                 os.close(writer)
                 try:
-                    time.sleep(0.5)
+                    wait_until_stuck(reader)
                     cpu_before = cpu_seconds(proc.pid)
                     time.sleep(1.5)
                     self.assertLess(cpu_seconds(proc.pid) - cpu_before, 0.3, "spins while it waits")
