@@ -121,16 +121,25 @@ class Promptness(unittest.TestCase):
             end(proc)
 
     def test_slow_lines_reach_a_pipe_before_a_block_fills(self):
-        proc = start(b"10000000000000\n")
-        try:
-            out = read_until(proc.stdout, lambda o: o[len(HEAD):].count(b"\n") >= 3, 300)
-        finally:
-            end(proc)
-        lines = out[len(HEAD):].split(b"\n")
-        self.assertEqual(lines[:3], [b"10000000000037", b"10000000000051", b"10000000000099"])
-        # A block-buffered stream would hold the banner and these lines until
-        # its 4 KiB block was full, which at this size takes hundreds of lines.
-        self.assertLess(len(out), 4096 - 100)
+        # Also when the parent blocked the signals that delivery relies on:
+        # they are unblocked for the search, and SIGINT then ends it.
+        for blocked in (set(), {signal.SIGALRM, *TERMINATING}):
+            with self.subTest(blocked=sorted(sig.name for sig in blocked)):
+                proc = start(b"10000000000000\n",
+                             preexec_fn=lambda: signal.pthread_sigmask(signal.SIG_BLOCK, blocked))
+                try:
+                    out = read_until(proc.stdout, lambda o: o[len(HEAD):].count(b"\n") >= 3, 300)
+                    proc.send_signal(signal.SIGINT)
+                    status = proc.wait(timeout=10)
+                finally:
+                    end(proc)
+                lines = out[len(HEAD):].split(b"\n")
+                self.assertEqual(lines[:3], [b"10000000000037", b"10000000000051", b"10000000000099"])
+                # A block-buffered stream would hold the banner and these lines
+                # until its 4 KiB block was full, which at this size takes
+                # hundreds of lines.
+                self.assertLess(len(out), 4096 - 100)
+                self.assertEqual(status, -signal.SIGINT)
 
 
 class FailedWrites(unittest.TestCase):
