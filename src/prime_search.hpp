@@ -27,9 +27,10 @@ trial_path fastest_trial_path(void) noexcept;
 
 // True when some whole number from floor(sqrt(candidate)) down to 2 divides
 // candidate, trying them in that order and always trying the first one, even
-// when it is below 2 (so 1, 2 and 3 report true). False means candidate is
-// prime. Exact for every candidate from 0 below 2^53. Runs on path, which this
-// CPU must support.
+// when it is below 2: so 1, 2 and 3 report true, while 0, whose first trial
+// divisor is 0 and whose quotient 0/0 is not a number, reports false. From 4
+// on, false means candidate is prime. Exact for every candidate from 0 below
+// 2^53. Runs on path, which this CPU must support.
 bool has_trial_divisor_on(trial_path path, double candidate);
 
 // has_trial_divisor_on the fastest path this CPU supports.
