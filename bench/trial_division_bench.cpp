@@ -5,7 +5,10 @@
 #include <cmath>
 
 #include <benchmark/benchmark.h>
+#if defined(__x86_64__) || defined(__i386__)
+#define X86_VECTOR_PEAKS
 #include <immintrin.h>
+#endif
 
 #include "plain_trial_division.hpp"
 #include "prime_search.hpp"
@@ -38,6 +41,8 @@ template <bool plain, trial_path path = trial_path::portable> void trial_divisio
     }
     report_rate(state, std::floor(std::sqrt(candidate)) - 1);
 }
+
+#if defined(X86_VECTOR_PEAKS)
 
 // Peak rate of vector division: independent divisions, as many as the divider
 // can run. The empty asm makes the divisors look new each round, so that no
@@ -77,6 +82,8 @@ __attribute__((target("avx512f"))) void peak_division_avx512(benchmark::State &s
     report_rate(state, 4 * 8);
 }
 
+#endif
+
 // The choice of the fastest path, which times the AVX-512 mixes on this CPU.
 void choice_of_path(benchmark::State &state)
 {
@@ -94,8 +101,10 @@ BENCHMARK(trial_division<false, trial_path::avx512_divider_heavy>)
     ->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::avx512_balanced>)->Name("avx512_balanced")->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::avx512_fma_heavy>)->Name("avx512_fma_heavy")->DenseRange(0, 2);
+#if defined(X86_VECTOR_PEAKS)
 BENCHMARK(peak_division_avx2);
 BENCHMARK(peak_division_avx512);
+#endif
 BENCHMARK(choice_of_path)->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();
