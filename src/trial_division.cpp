@@ -70,11 +70,12 @@ using double2 = double __attribute__((vector_size(16)));
 // Per lane of a comparison of two double2: all bits set where it holds, else 0.
 using lanes2 = int64_t __attribute__((vector_size(16)));
 
-// Sets in found the lanes of d that divide n, for n < 2^53 and d >= 1: those
+// Sets in found the lanes of d that divide n, for n < 2^53 and d >= 2: those
 // where the quotient is whole, found by rounding it to a whole number with
-// 2^52 (see the top of the file). Lanes of d = 1 may be set wrongly; callers
-// ignore them. The vectors go by reference, as passing them by value would
-// change the calling convention on 32-bit x86 without SSE, and GCC warns so.
+// 2^52 (see the top of the file). A lane with d = 1, whose quotient may pass
+// 2^52, gives no reliable answer; callers ignore it. The vectors go by
+// reference, as passing them by value would change the calling convention on
+// 32-bit x86 without SSE, and GCC warns so.
 void add_dividing_lanes(lanes2 &found, const double2 &n, const double2 &d)
 {
     const double two_pow_52 = 4503599627370496.0;
@@ -97,8 +98,8 @@ bool has_divisor_portable(double n, double top)
             return true;
         divisors -= 8.0;
     }
-    // At most seven divisors are left, the last of them 2 or, in the second
-    // lane of the last block, 1, whose lane is ignored.
+    // At most seven divisors are left, in blocks of two. When their count is
+    // odd, the last block holds 2 and 1, and the lane of 1 is ignored.
     for (; next >= 2; next -= 2) {
         lanes2 found = {0, 0};
         add_dividing_lanes(found, numerator, divisors);
