@@ -1,5 +1,6 @@
-// Trial division of one candidate: a portable path and, on 32-bit and 64-bit
-// x86, vector paths chosen at run time by what the CPU supports.
+// Trial division of one candidate: a portable path, two divisions at a time,
+// and, on 32-bit and 64-bit x86, wider vector paths chosen at run time by what
+// the CPU supports.
 //
 // Each path answers one question: does some whole number d with 2 <= d <= top
 // divide the candidate n, where top = floor(sqrt(n)) and 4 <= n < 2^53?
@@ -10,10 +11,28 @@
 // test several at once. Each still walks them downward from top in blocks and
 // stops at the first block that holds a divisor.
 //
-// That argument counts one rounding. On 32-bit x86 the compiler may do double
-// arithmetic on the x87 unit, which by default rounds to 64-bit significands,
-// and rounds again to 53 bits wherever it happens to store a value as a double.
-// Two roundings can make a quotient look whole: for d = 2^26 - e with
+// The portable path tells whether the computed quotient q is whole without a
+// conversion to an integer, which SSE2 lacks for pairs of doubles: it rounds q
+// to a whole number by adding 2^52 and subtracting it again, and compares the
+// result with q. This is exact for every quotient that occurs. As n < 2^53 and
+// d >= 2, n/d < 2^52, and so q <= 2^52, since rounding never passes a double
+// and 2^52 is one; and q > 0. So q + 2^52 lies between 2^52 and 2^53, where
+// the doubles are the whole numbers and nothing else: the sum rounds to a
+// whole number, and when q is whole it is exact. Subtracting 2^52 from that
+// whole number of at most 2^53 leaves a whole number of at most 2^52, itself
+// a double, so the subtraction is exact. The result is whole, and equals q
+// exactly when q is whole. The constant matters: with 1.5 * 2^52, as in the
+// AVX-512 path below, which needs room for negative remainders there, a q
+// from 2^51 to 2^52 (the divisors 2 and 3 near 2^53) would give a sum above
+// 2^53, where only even numbers are doubles, so an odd whole quotient such as
+// 9007199254740898 / 2 = 4503599627370449 would be rounded away and the
+// divisor missed. The last block of the portable path may hold the divisor 1
+// in its second lane, where this test can fail; that lane is ignored.
+//
+// Both arguments count one rounding per operation. On 32-bit x86 the compiler
+// may do double arithmetic on the x87 unit, which by default rounds to 64-bit
+// significands, and rounds again to 53 bits wherever it stores a value as a
+// double. Two roundings can make a quotient look whole: for d = 2^26 - e with
 // 0 < e < 32000, and n = k*d + 1 < 2^53 with k > 2^27, n/d = k + 2^-26 + x
 // with 0 < x < 2^-37, half a 64-bit ulp at that size; so it rounds first to
 // k + 2^-26, halfway between the doubles k and k + 2^-25, and then to k, the
@@ -22,7 +41,7 @@
 // sum, difference, quotient and square root is then rounded once, to 53 bits,
 // to the value SSE2 gives, and storing it as a double changes nothing. (The
 // x87 unit keeps its wider exponent range, but no value here comes near the
-// ends of the double range.) So the argument above holds on every path,
+// ends of the double range.) So the arguments above hold on every path,
 // whatever the compiler keeps in registers.
 #include "prime_search.hpp"
 
@@ -43,28 +62,52 @@
 
 namespace {
 
-// True when quotient, finite and between 0 and 2^63, is a whole number. The
-// conversion to an integer drops exactly the fractional part, so this equals
-// the plain test quotient - floor(quotient) == 0 without calling libm.
-bool is_whole(double quotient)
+// Two doubles handled as one value: 128-bit vector instructions where the
+// target has them (SSE2 on x86-64, NEON on 64-bit ARM), pairs of scalar
+// instructions elsewhere.
+using double2 = double __attribute__((vector_size(16)));
+
+// Per lane of a comparison of two double2: all bits set where it holds, else 0.
+using lanes2 = int64_t __attribute__((vector_size(16)));
+
+// Sets in found the lanes of d that divide n, for n < 2^53 and d >= 2: those
+// where the quotient is whole, found by rounding it to a whole number with
+// 2^52 (see the top of the file). A lane with d = 1, whose quotient may pass
+// 2^52, gives no reliable answer; callers ignore it. The vectors go by
+// reference, as passing them by value would change the calling convention on
+// 32-bit x86 without SSE, and GCC warns so.
+void add_dividing_lanes(lanes2 &found, const double2 &n, const double2 &d)
 {
-    return quotient == static_cast<double>(static_cast<int64_t>(quotient));
+    const double two_pow_52 = 4503599627370496.0;
+    double2 quotient = n / d;
+    found |= quotient == (quotient + two_pow_52) - two_pow_52;
 }
 
-// True when some d with 2 <= d <= top divides n. Four divisions per step, whose
-// results are combined without branches, so that they overlap in the CPU.
+// True when some d with 2 <= d <= top divides n. Four blocks of two divisors
+// per step, combined without branches, so that the divisions overlap.
 bool has_divisor_portable(double n, double top)
 {
+    const double2 numerator = {n, n};
+    double2 divisors = {top, top - 1};
     double next = top;
-    for (; next - 3 >= 2; next -= 4) {
-        bool found = is_whole(n / next) | is_whole(n / (next - 1)) | is_whole(n / (next - 2)) |
-                     is_whole(n / (next - 3));
-        if (found)
+    for (; next - 7 >= 2; next -= 8) {
+        lanes2 found = {0, 0};
+        for (double offset : {0.0, 2.0, 4.0, 6.0})
+            add_dividing_lanes(found, numerator, divisors - offset);
+        if (found[0] | found[1])
             return true;
+        divisors -= 8.0;
     }
-    for (; next >= 2; next -= 1)
-        if (is_whole(n / next))
+    // At most seven divisors are left, in blocks of two. When their count is
+    // odd, the last block holds 2 and 1, and the lane of 1 is ignored.
+    for (; next >= 2; next -= 2) {
+        lanes2 found = {0, 0};
+        add_dividing_lanes(found, numerator, divisors);
+        found &= divisors >= 2.0;
+        if (found[0] | found[1])
             return true;
+        divisors -= 2.0;
+    }
     return false;
 }
 

@@ -85,10 +85,17 @@ const uint64_t double_rounding_primes[] = {
     uint64_t{134257722} * 67088864 + 1, uint64_t{134277714} * 67078864 + 1,
 };
 
+// 2 and 3 times the largest primes that keep the products below 2^53. The only
+// trial divisor of each, 2 or 3, leaves an odd whole quotient between 2^51 and
+// 2^52, which a whole-number test that rounds through a sum above 2^53 misses.
+const uint64_t small_factor_and_prime[][2] = {{2, 4503599627370449}, {3, 3002399751580319}};
+
 // The candidates above, the largest prime below 2^53, and 2^53 - 1.
 std::vector<uint64_t> top_of_range(void)
 {
     std::vector<uint64_t> candidates(std::begin(double_rounding_primes), std::end(double_rounding_primes));
+    for (const auto &row : small_factor_and_prime)
+        candidates.push_back(row[0] * row[1]);
     candidates.push_back(two_pow_53 - 111);
     candidates.push_back(two_pow_53 - 1);
     return candidates;
@@ -158,6 +165,8 @@ TEST(HasTrialDivisor, ReferenceAgreesOnKnownValues)
     EXPECT_FALSE(is_prime(3215031751)); // strong pseudoprime to bases 2, 3, 5, 7
     for (uint64_t n : double_rounding_primes)
         EXPECT_TRUE(is_prime(n)) << n;
+    for (const auto &row : small_factor_and_prime)
+        EXPECT_TRUE(is_prime(row[1])) << row[1];
 }
 
 TEST(FastestTrialPath, IsSupported)
