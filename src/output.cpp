@@ -10,30 +10,42 @@
 // bytes, so that every write is whole lines that a pipe takes in one piece,
 // even when the program is killed.
 //
-// The states, and what the signals do in each:
-// - Before the search (the banner, the prompt, the refusal) no signal is
-//   caught: SIGINT, SIGTERM and SIGHUP end the program at once.
-// - Normal, once the search starts. SIGALRM, every twentieth of a second,
-//   writes out the lines that wait, so that none waits a tenth of a second
-//   even when the signal comes late. SIGINT, SIGTERM and SIGHUP are caught,
-//   except those ignored when the program started (as under nohup): they
-//   stay ignored. The parent may have blocked them, or SIGALRM; they are
-//   unblocked.
-// - Delivering, from the first caught SIGINT, SIGTERM or SIGHUP. All three go
-//   back to their default actions at once, so that a second one ends the
-//   program at once, even while a write is blocked because the reader has
-//   stopped reading. The lines that wait are written out.
-// - Ending: once they are written, the first signal is raised again and ends
-//   the program by it, so that the parent sees it ended by that signal.
-// SIGXFSZ is ignored throughout, so that a file-size limit makes the write
-// fail with EFBIG, as a full disk makes it fail with ENOSPC.
+// The stop requests are the signals whose default action ends the program and
+// which ask it to stop or report a limit it reached: SIGHUP, SIGINT, SIGTERM,
+// SIGALRM (a deadline set with alarm or setitimer before exec, or kill -ALRM),
+// SIGXCPU (a CPU-time limit), SIGVTALRM, SIGPROF, SIGUSR1 and SIGUSR2. They
+// are all handled alike, from the start; those ignored when the program
+// started (as under nohup) stay ignored. The states, and what the signals do
+// in each:
+// - Dialogue (the banner, the prompt, the refusal): a stop request ends the
+//   program at once, as nothing waits to be delivered while input is awaited.
+// - Normal, once the search starts. A timer of the program's own, on the
+//   monotonic clock with the signal SIGRTMIN, writes out the lines that wait
+//   every twentieth of a second, so that none waits a tenth of a second even
+//   when the signal comes late. It leaves SIGALRM and the interval timers,
+//   which exec passes on, to whoever set them. The parent may have blocked
+//   the stop requests or SIGRTMIN; they are unblocked.
+// - Delivering, from the first stop request: the lines that wait are written
+//   out. A second stop request ends the program at once by that signal, even
+//   while a write is blocked because the reader has stopped reading.
+// - Ending: once they are written, the first stop request ends the program:
+//   its default action is restored and it is raised again, so that the
+//   parent sees the program ended by that signal. Where the kernel drops it
+//   instead, as it does for the first process of a PID namespace (the
+//   program as PID 1 of a container without an init), the program exits with
+//   status 128 plus the signal number, which is what shells and container
+//   runtimes report for a death by that signal.
+// Other signals keep their default actions: SIGQUIT dumps core at once, and
+// SIGPIPE ends the program when its reader has gone. SIGXFSZ is ignored
+// throughout, so that a file-size limit makes the write fail with EFBIG, as a
+// full disk makes it fail with ENOSPC.
 //
 // A signal handler touches the buffer only when the interrupted code is not
 // itself in output code: the flag in_output marks those stretches, and
 // signal fences keep the compiler from moving buffer accesses out of them. A
 // signal that arrives in one is recorded and acted on when the stretch ends.
-// During a write, SIGINT, SIGTERM and SIGHUP are never blocked, so they
-// always reach their handler or their default action.
+// During a write the stop requests are never blocked, so that a second one
+// always reaches its handler.
 //
 // A failed write is reported on standard error and ends the program with
 // status 1. If standard output is a regular file, the part of a line that
@@ -46,19 +58,23 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <poll.h>
 #include <stdio_ext.h>
 #include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
 
 // The signals that end the program after delivering its output.
-const int terminating_signals[] = {SIGINT, SIGTERM, SIGHUP};
+const int stop_requests[] = {SIGHUP, SIGINT, SIGTERM, SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF, SIGUSR1, SIGUSR2};
 
-// How often waiting lines are delivered, in microseconds.
-const long delivery_interval_us = 50000;
+// The signal of the delivery timer: the first real-time signal that the C
+// library leaves to programs.
+const int delivery_signal = SIGRTMIN;
+
+// How often waiting lines are delivered, in nanoseconds.
+const long delivery_interval_ns = 50000000;
 
 // The longest line print_prime writes: sixteen digits and a line end.
 const size_t longest_prime_line = 17;
@@ -73,13 +89,16 @@ bool each_line_at_once = false;
 // that a failed write cut short.
 size_t unfinished_line = 0;
 
-// The terminating signals that have this file's handler.
+// The stop requests that have this file's handler.
 sigset_t caught_signals;
 volatile sig_atomic_t in_output = 0;
-// Set by SIGALRM: the waiting lines are due.
+// Set by the delivery timer's signal: the waiting lines are due.
 volatile sig_atomic_t delivery_due = 0;
-// The first caught terminating signal, once one has come.
+// The first stop request, once one has come.
 volatile sig_atomic_t ending_signal = 0;
+// The delivery timer, once it exists.
+timer_t delivery_timer;
+bool delivery_timer_exists = false;
 
 // Cuts off the part of a line written last, if standard output is a regular
 // file that ends there, so that the file ends in a whole line. A file that
@@ -134,24 +153,29 @@ void write_pending(void)
     pending = 0;
 }
 
-// Returns the caught terminating signals to their default actions and
-// unblocks them, so that the next one ends the program at once.
-void stop_catching(void)
+// Ends the program by signal_number, a stop request, as its default action
+// would. Never returns.
+[[noreturn]] void end_by(int signal_number)
 {
-    for (int signal_number : terminating_signals)
-        if (sigismember(&caught_signals, signal_number))
-            (void)std::signal(signal_number, SIG_DFL);
-    sigprocmask(SIG_UNBLOCK, &caught_signals, nullptr);
+    sigset_t only_it;
+    sigemptyset(&only_it);
+    sigaddset(&only_it, signal_number);
+    (void)std::signal(signal_number, SIG_DFL);
+    sigprocmask(SIG_UNBLOCK, &only_it, nullptr);
+    (void)std::raise(signal_number);
+    // Still here: the kernel dropped the signal, as it does for PID 1 of a PID
+    // namespace when the action is the default one.
+    _exit(128 + signal_number);
 }
 
 // Does, inside output code, what the signals asked for: writes out the
-// waiting lines, then, after a terminating signal, ends the program by it.
+// waiting lines, then, after a stop request, ends the program by it.
 void deliver_as_asked(void)
 {
     delivery_due = 0;
     write_pending();
     if (ending_signal != 0)
-        (void)std::raise(ending_signal);
+        end_by(ending_signal);
 }
 
 // Enters output code, where signal handlers leave the buffer alone.
@@ -176,21 +200,22 @@ void leave_output(void)
     }
 }
 
-// The handler of SIGALRM and the caught terminating signals. All of them are
-// blocked while it starts, so it never interrupts itself there.
+// The handler of the delivery timer's signal and the caught stop requests.
+// All of them are blocked while it starts, so it never interrupts itself
+// there.
 void on_signal(int signal_number)
 {
     int saved_errno = errno;
-    if (signal_number == SIGALRM) {
+    if (signal_number == delivery_signal)
         delivery_due = 1;
-    } else if (ending_signal == 0) {
+    else if (ending_signal == 0)
         ending_signal = signal_number;
-        stop_catching();
-    }
+    else
+        end_by(signal_number);
     if (!in_output) {
         enter_output();
-        // A terminating signal during the write below is recorded by its
-        // handler, or ends the program if one came before.
+        // A stop request during the write below is recorded by its handler,
+        // or ends the program if one came before.
         sigprocmask(SIG_UNBLOCK, &caught_signals, nullptr);
         deliver_as_asked();
         leave_output();
@@ -198,13 +223,33 @@ void on_signal(int signal_number)
     errno = saved_errno;
 }
 
-// Sets the delivery timer to fire every interval_us microseconds (0 stops it).
-void set_delivery_timer(long interval_us)
+// Has on_signal handle signal_number, with every caught stop request and the
+// delivery timer's signal blocked while it starts.
+void handle_with_on_signal(int signal_number)
 {
-    struct itimerval timer = {};
-    timer.it_interval.tv_usec = interval_us;
-    timer.it_value.tv_usec = interval_us;
-    setitimer(ITIMER_REAL, &timer, nullptr);
+    struct sigaction action = {};
+    action.sa_handler = on_signal;
+    action.sa_flags = SA_RESTART;
+    action.sa_mask = caught_signals;
+    sigaddset(&action.sa_mask, delivery_signal);
+    sigaction(signal_number, &action, nullptr);
+}
+
+// Starts the delivery timer: delivery_signal every interval_ns nanoseconds on
+// the monotonic clock. Without it (should the system refuse one) lines still
+// come, though only as blocks fill.
+void start_delivery_timer(long interval_ns)
+{
+    struct sigevent event = {};
+    event.sigev_notify = SIGEV_SIGNAL;
+    event.sigev_signo = delivery_signal;
+    if (timer_create(CLOCK_MONOTONIC, &event, &delivery_timer) != 0)
+        return;
+    delivery_timer_exists = true;
+    struct itimerspec period = {};
+    period.it_interval.tv_nsec = interval_ns;
+    period.it_value.tv_nsec = interval_ns;
+    timer_settime(delivery_timer, 0, &period, nullptr);
 }
 
 // Enters output code to add length bytes to the buffer, writing the buffer
@@ -232,6 +277,15 @@ void end_text(size_t length)
 void prepare_output(void)
 {
     (void)std::signal(SIGXFSZ, SIG_IGN);
+    sigemptyset(&caught_signals);
+    for (int signal_number : stop_requests) {
+        struct sigaction current = {};
+        if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
+            sigaddset(&caught_signals, signal_number);
+    }
+    for (int signal_number : stop_requests)
+        if (sigismember(&caught_signals, signal_number))
+            handle_with_on_signal(signal_number);
     // stdio sets stdout's buffering at its first use, unless stdbuf set it
     // already: line-buffered, unbuffered (a buffer of one byte) or a block of
     // a given size. Otherwise it will be line-buffered on a terminal only.
@@ -265,30 +319,17 @@ void flush_output(void)
 
 void start_timely_delivery(void)
 {
-    sigemptyset(&caught_signals);
-    for (int signal_number : terminating_signals) {
-        struct sigaction current = {};
-        if (sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler != SIG_IGN)
-            sigaddset(&caught_signals, signal_number);
-    }
-    struct sigaction action = {};
-    action.sa_handler = on_signal;
-    action.sa_flags = SA_RESTART;
-    action.sa_mask = caught_signals;
-    sigaddset(&action.sa_mask, SIGALRM);
-    sigaction(SIGALRM, &action, nullptr);
-    for (int signal_number : terminating_signals)
-        if (sigismember(&caught_signals, signal_number))
-            sigaction(signal_number, &action, nullptr);
-
+    handle_with_on_signal(delivery_signal);
     // The parent may have blocked these; delivery needs them.
-    sigset_t needed = action.sa_mask;
+    sigset_t needed = caught_signals;
+    sigaddset(&needed, delivery_signal);
     sigprocmask(SIG_UNBLOCK, &needed, nullptr);
-    set_delivery_timer(delivery_interval_us);
+    start_delivery_timer(delivery_interval_ns);
 }
 
 void finish_output(void)
 {
     flush_output();
-    set_delivery_timer(0);
+    if (delivery_timer_exists)
+        timer_delete(delivery_timer);
 }

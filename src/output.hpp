@@ -4,8 +4,11 @@
 #pragma once
 
 // Prepares standard output; call it before anything else is written. Chooses
-// the buffering stdio would use for it, and has a file-size limit reported as
-// a failed write rather than ending the program.
+// the buffering stdio would use for it, has a file-size limit reported as a
+// failed write rather than ending the program, and has every stop request
+// (SIGHUP, SIGINT, SIGTERM, SIGALRM, SIGXCPU, SIGVTALRM, SIGPROF, SIGUSR1 and
+// SIGUSR2, unless ignored when the program started) deliver what was written
+// before it ends the program by the same signal.
 void prepare_output(void);
 
 // Writes text, shorter than 4096 bytes: whole lines, or the prompt. A file
@@ -21,13 +24,11 @@ void print_prime(double prime);
 // standard error and exits with status 1.
 void flush_output(void);
 
-// From now on, lines held back are delivered within a tenth of a second, and
-// SIGINT, SIGTERM and SIGHUP, unless ignored when the program started,
-// deliver them before they end the program by the same signal. A second one
-// ends the program at once.
+// From now on, lines held back are delivered within a tenth of a second,
+// while the program gets the processor.
 void start_timely_delivery(void);
 
 // Delivers everything written so far and stops the delivery timer. On a
-// failed write, reports it and exits with status 1; if a terminating signal
+// failed write, reports it and exits with status 1; if a stop request
 // arrived meanwhile, ends the program by it.
 void finish_output(void);
