@@ -18,7 +18,9 @@ import unittest
 import harness
 from harness import HEAD, end, read_until, start
 
-TERMINATING = [signal.SIGINT, signal.SIGTERM, signal.SIGHUP]
+# The signals that ask the program to stop, or report a limit it reached.
+STOP_REQUESTS = [signal.SIGHUP, signal.SIGINT, signal.SIGTERM, signal.SIGALRM, signal.SIGXCPU,
+                 signal.SIGVTALRM, signal.SIGPROF, signal.SIGUSR1, signal.SIGUSR2]
 
 
 def drain(stream, out, seconds):
@@ -65,7 +67,7 @@ class SignalsDuringSearch(unittest.TestCase):
         # emulated one, may find no line between two deliveries, so each
         # signal is tried again, up to five times, until held lines arrive.
         for to_file in (False, True):
-            for sig in TERMINATING:
+            for sig in STOP_REQUESTS:
                 with self.subTest(signal=sig.name, to_file=to_file):
                     for _ in range(5):
                         out, size_at_stop, status, err = self.stop_signal_and_collect(sig, to_file)
@@ -122,7 +124,7 @@ class Promptness(unittest.TestCase):
     def test_slow_lines_reach_a_pipe_before_a_block_fills(self):
         # Also when the parent blocked the signals that delivery relies on:
         # they are unblocked for the search, and SIGINT then ends it.
-        for blocked in (set(), {signal.SIGALRM, *TERMINATING}):
+        for blocked in (set(), {signal.SIGRTMIN, *STOP_REQUESTS}):
             with self.subTest(blocked=sorted(sig.name for sig in blocked)):
                 proc = start(b"10000000000000\n",
                              preexec_fn=lambda: signal.pthread_sigmask(signal.SIG_BLOCK, blocked))

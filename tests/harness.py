@@ -7,11 +7,15 @@ environment variable QUENTARO_EMULATOR (for example
 binary runs directly."""
 import contextlib
 import errno
+import fcntl
 import os
+import resource
 import select
 import shlex
+import struct
 import subprocess
 import sys
+import termios
 import time
 
 BINARY = None
@@ -44,6 +48,8 @@ def elf_kind(path):
 def set_binary(path):
     """Names the binary under test."""
     global BINARY, NATIVE
+    # Some tests end the program by signals that dump core; no core files.
+    resource.setrlimit(resource.RLIMIT_CORE, (0, resource.getrlimit(resource.RLIMIT_CORE)[1]))
     BINARY = os.path.abspath(path)
     NATIVE = elf_kind(BINARY) == elf_kind(sys.executable)
 
@@ -81,6 +87,28 @@ def end(proc):
             with contextlib.suppress(BrokenPipeError):
                 stream.close()
     return err
+
+
+def wait_gone(proc, seconds):
+    """The exit status of proc, or None if it still runs after seconds."""
+    try:
+        return proc.wait(timeout=seconds)
+    except subprocess.TimeoutExpired:
+        return None
+
+
+def wait_until_stuck(reader):
+    """Waits until the program writing to the pipe or socket reader has filled
+    it: it holds at least the banner and prompt, and has not grown for half a
+    second, though lines come every few milliseconds at start 0."""
+    held, since, deadline = 0, time.monotonic(), time.monotonic() + 60
+    while held < len(HEAD) or time.monotonic() - since < 0.5:
+        if time.monotonic() > deadline:
+            raise AssertionError("the program never filled its output")
+        time.sleep(0.05)
+        now = struct.unpack("i", fcntl.ioctl(reader, termios.FIONREAD, b"\0" * 4))[0]
+        if now != held:
+            held, since = now, time.monotonic()
 
 
 def read_until(stream, done, timeout, out=b""):

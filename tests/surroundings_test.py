@@ -12,43 +12,19 @@ import pty
 import resource
 import signal
 import socket
-import struct
 import subprocess
 import sys
 import tempfile
-import termios
 import threading
 import time
 import unittest
 
 import harness
-from harness import HEAD, REFUSAL, end, read_until, start
+from harness import HEAD, REFUSAL, end, read_until, start, wait_gone, wait_until_stuck
 
 
 def set_nonblocking(fd):
     fcntl.fcntl(fd, fcntl.F_SETFL, fcntl.fcntl(fd, fcntl.F_GETFL) | os.O_NONBLOCK)
-
-
-def wait_gone(proc, seconds):
-    """The exit status of proc, or None if it still runs after seconds."""
-    try:
-        return proc.wait(timeout=seconds)
-    except subprocess.TimeoutExpired:
-        return None
-
-
-def wait_until_stuck(reader):
-    """Waits until the program writing to the pipe or socket reader has filled
-    it: it holds at least the banner and prompt, and has not grown for half a
-    second, though lines come every few milliseconds at start 0."""
-    held, since, deadline = 0, time.monotonic(), time.monotonic() + 60
-    while held < len(HEAD) or time.monotonic() - since < 0.5:
-        if time.monotonic() > deadline:
-            raise AssertionError("the program never filled its output")
-        time.sleep(0.05)
-        now = struct.unpack("i", fcntl.ioctl(reader, termios.FIONREAD, b"\0" * 4))[0]
-        if now != held:
-            held, since = now, time.monotonic()
 
 
 def cpu_seconds(pid):
