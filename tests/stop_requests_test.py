@@ -1,9 +1,9 @@
 #!/usr/bin/env python3
 """End-to-end tests of stop requests where programs are started today: as
 PID 1 of a container without an init, under a deadline set before exec, and
-under a CPU-time limit. Each request must end the program, as its signal
-would, after delivering every line the program formatted; a second request
-ends it at once.
+under a CPU-time limit. A request must end the program, as its signal would,
+after delivering every line the program formatted; a second one ends it at
+once.
 
 Usage: stop_requests_test.py PATH_TO_QUENTARO
 QUENTARO_LINE_COUNT_SHIM names the library, built with the tests, that counts
@@ -32,33 +32,23 @@ def why_not_as_pid_1():
         tried = subprocess.run([*AS_PID_1, "true"], capture_output=True, timeout=30)
     except FileNotFoundError:
         return "unshare (util-linux) is not installed"
-    if tried.returncode != 0:
-        return "unshare --pid is refused here: %s" % tried.stderr.decode().strip()
-    return None
+    return "unshare --pid is refused: %r" % tried.stderr if tried.returncode else None
 
 
-def program_pid(proc, as_pid_1):
-    """The process id of the program: proc's own, or that of the child that
-    unshare forked for it."""
-    deadline = time.monotonic() + 30
-    while as_pid_1:
-        with open("/proc/%d/task/%d/children" % (proc.pid, proc.pid)) as children:
-            found = children.read().split()
-        if found:
-            return int(found[0])
-        if time.monotonic() > deadline:
-            raise AssertionError("unshare started no program")
-        time.sleep(0.01)
-    return proc.pid
-
-
-def wait_for_size(path, size):
-    """Waits until the file at path holds at least size bytes."""
+def wait_for(condition, what):
+    """Waits up to a minute for condition() to give a true value; returns it."""
     deadline = time.monotonic() + 60
-    while os.path.getsize(path) < size:
+    while not condition():
         if time.monotonic() > deadline:
-            raise AssertionError("the program wrote too little to %s" % path)
+            raise AssertionError("gave up waiting for " + what)
         time.sleep(0.01)
+    return condition()
+
+
+def children_of(pid):
+    """The process ids of the children of process pid, as text."""
+    with open("/proc/%d/task/%d/children" % (pid, pid)) as children:
+        return children.read().split()
 
 
 def deadline_of_one_second():
@@ -71,10 +61,10 @@ def cpu_limit_of_one_second():
 
 class StopRequests(unittest.TestCase):
     def test_stop_requests_deliver_every_line_then_end_the_program(self):
-        # Each case: as PID 1 or not, the start value (None: left at the
-        # prompt), what the child sets before exec, the signals sent once
-        # output flows, whether the reader stops reading first, and the exit
-        # status (negative for a signal; as PID 1, 128 plus the signal).
+        # As PID 1 or not, the start value (None: left at the prompt), what the
+        # child sets before exec, the signals sent once output flows, whether
+        # its reader has stopped reading, and the exit status (negative for a
+        # signal; as PID 1, 128 plus the signal).
         cases = [
             (True, None, None, [signal.SIGTERM], False, 128 + signal.SIGTERM),
             (True, b"0\n", None, [signal.SIGINT], False, 128 + signal.SIGINT),
@@ -98,40 +88,36 @@ class StopRequests(unittest.TestCase):
             count.flush()
             environment = dict(os.environ, LD_PRELOAD=SHIM, QUENTARO_LINE_COUNT=count.name) if SHIM else None
             reader, writer = os.pipe() if stuck else (None, output.fileno())
-            proc = start(None, prefix=AS_PID_1 if as_pid_1 else [], stdout=writer, preexec_fn=setup,
+            proc = start(start_value, prefix=AS_PID_1 if as_pid_1 else [], stdout=writer, preexec_fn=setup,
                          env=environment)
             try:
-                if start_value:
-                    proc.stdin.write(start_value)
-                    proc.stdin.flush()
-                pid = program_pid(proc, as_pid_1)
+                # As PID 1 the program is the child unshare forked.
+                pid = wait_for(lambda: children_of(proc.pid), "unshare's child") if as_pid_1 else [proc.pid]
                 if stuck:
                     os.close(writer)
                     wait_until_stuck(reader)
                 else:
-                    wait_for_size(output.name, len(HEAD) + (1000 if start_value else 0))
+                    size = len(HEAD) + (1000 if start_value else 0)
+                    wait_for(lambda: os.path.getsize(output.name) >= size, "output")
                 for number, sig in enumerate(signals):
                     if number > 0:
                         time.sleep(0.3)
                         self.assertIsNone(proc.poll(), "ended with lines it could not deliver")
-                    os.kill(pid, sig)
+                    os.kill(int(pid[0]), sig)
                 self.assertEqual(wait_gone(proc, 30), status)
             finally:
                 end(proc)
                 if stuck:
                     os.close(reader)
-            if stuck:
-                return
             output.seek(0)
             count.seek(0)
-            out = output.read()
+            out, formatted = output.read(), int.from_bytes(count.read(8), sys.byteorder)
+        if not stuck:
             self.assertTrue(out.startswith(HEAD), out[:100])
-            lines = out[len(HEAD):]
-            harness.assert_first_primes(lines)
-            if SHIM and start_value:
-                # 2 and 3 are written as they stand, not formatted.
-                formatted = int.from_bytes(count.read(8), sys.byteorder)
-                self.assertEqual(lines.count(b"\n"), formatted + 2, "lines formatted but not delivered")
+            harness.assert_first_primes(out[len(HEAD):])
+        if SHIM and start_value and not stuck:
+            # 2 and 3 are written as they stand, not formatted.
+            self.assertEqual(out[len(HEAD):].count(b"\n"), formatted + 2, "lines formatted but not delivered")
 
 
 if __name__ == "__main__":
