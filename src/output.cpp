@@ -44,8 +44,8 @@
 // itself in output code: the flag in_output marks those stretches, and
 // signal fences keep the compiler from moving buffer accesses out of them. A
 // signal that arrives in one is recorded and acted on when the stretch ends.
-// During a write the stop requests are never blocked, so that a second one
-// always reaches its handler.
+// Once the search has started, the stop requests are never blocked during a
+// write, so that a second one always reaches its handler.
 //
 // A failed write is reported on standard error and ends the program with
 // status 1. If standard output is a regular file, the part of a line that
