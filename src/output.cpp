@@ -277,6 +277,8 @@ void end_text(size_t length)
 void prepare_output(void)
 {
     (void)std::signal(SIGXFSZ, SIG_IGN);
+    // Every caught stop request is known before the first handler goes in,
+    // as each handler blocks all of them while it starts.
     sigemptyset(&caught_signals);
     for (int signal_number : stop_requests) {
         struct sigaction current = {};
