@@ -217,7 +217,7 @@ TEST_P(EveryPath, AgreesWithPlainFormInLargeWindowsAndBelowTwoPow53)
     for (int i = 0; i < 3; i++)
         for (uint64_t n = window_starts[i]; n < window_starts[i] + window_sizes[i]; n++)
             candidates.push_back(n);
-    for (uint64_t offset : {111, 112, 1, 2})
+    for (uint64_t offset : {111u, 112u, 1u, 2u})
         candidates.push_back(two_pow_53 - offset);
     expect_plain_verdicts(candidates);
 }
