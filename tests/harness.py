@@ -20,6 +20,9 @@ import time
 
 BINARY = None
 EMULATOR = shlex.split(os.environ.get("QUENTARO_EMULATOR", ""))
+# Set when the binary carries the sanitizers' runtime, whose shadow memory
+# outweighs all the program's own.
+SANITIZED = bool(os.environ.get("QUENTARO_SANITIZED"))
 # Whether the binary is built for the same kind of machine as the tests'
 # python, so that the host's libraries, such as the one stdbuf preloads, can be
 # loaded into it. Set by set_binary.
