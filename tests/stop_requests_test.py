@@ -7,8 +7,8 @@ once.
 
 Usage: stop_requests_test.py PATH_TO_QUENTARO
 QUENTARO_LINE_COUNT_SHIM names the library, built with the tests, that counts
-the lines the program formats. Without it (cross builds) lost lines cannot be
-told from late ones, and the test says so.
+the lines the program formats. Without it (cross and sanitized builds) lost
+lines cannot be told from late ones, and the test says so.
 """
 import os
 import resource
