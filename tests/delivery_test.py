@@ -93,19 +93,29 @@ class WholeLines(unittest.TestCase):
                 self.assertTrue(HEAD.startswith(out) or out.startswith(HEAD), out[:100])
                 harness.assert_first_primes(out[len(HEAD):])
 
-    def test_stdbuf_modes_give_the_same_bytes(self):
+    def test_stdbuf_modes_give_the_same_bytes_each_line_at_once(self):
         if not harness.NATIVE:
             self.skipTest("stdbuf cannot preload the host's library into a binary built for another CPU")
         expected = harness.run(b"0\n", 300)[0].split(b"\n")[:300]
         for mode in ("-oL", "-o0"):
-            with self.subTest(mode=mode):
-                proc = start(b"0\n", prefix=["stdbuf", mode])
+            with self.subTest(mode=mode), tempfile.NamedTemporaryFile() as record:
+                proc = start(b"0\n", prefix=["stdbuf", mode],
+                             env=SHIM and harness.recording_environment(record, 300))
                 try:
                     out = read_until(proc.stdout, lambda o: o.count(b"\n") > 310, 60)
                 finally:
                     end(proc)
                 self.assertTrue(out.startswith(HEAD))
                 self.assertEqual(out[len(HEAD):].split(b"\n")[:300], expected)
+                if SHIM:
+                    assert_each_line_written_at_once(self, record)
+
+
+def assert_each_line_written_at_once(test, record):
+    """Fails unless each line recorded was written before the next was formatted."""
+    writes = [before for _, before in harness.recorded_lines(record)[1]]
+    test.assertTrue(len(writes) > 1 and all(a < b for a, b in zip(writes, writes[1:])),
+                    "lines written together, not each at once: %r" % writes[:20])
 
 
 class Promptness(unittest.TestCase):
@@ -202,16 +212,18 @@ class FailedWrites(unittest.TestCase):
 class Terminal(unittest.TestCase):
     def test_prompt_lines_and_ctrl_c_on_a_terminal(self):
         master, terminal = pty.openpty()
+        record = self.enterContext(tempfile.NamedTemporaryFile())
         # In a session of its own whose controlling terminal is this one, so
         # that Ctrl-C typed there signals the program.
         proc = start(None, stdin=terminal, stdout=terminal, stderr=terminal, start_new_session=True,
+                     env=SHIM and harness.recording_environment(record, 30),
                      preexec_fn=lambda: fcntl.ioctl(0, termios.TIOCSCTTY, 0))
         os.close(terminal)
         try:
             screen = read_until(master, lambda o: o.endswith(b"START: "), 30)
             self.assertEqual(screen, HEAD.replace(b"\n", b"\r\n"))
             os.write(master, b"10000000000000\n")
-            screen = read_until(master, lambda o: b"10000000000051\r\n" in o, 300)
+            screen = read_until(master, lambda o: o.count(b"\n") > 30, 300)
             self.assertIn(b"\r\n10000000000037\r\n10000000000051\r\n", screen)
             os.write(master, b"\x03")
             proc.wait(timeout=60)
@@ -219,6 +231,8 @@ class Terminal(unittest.TestCase):
             end(proc)
             os.close(master)
         self.assertEqual(proc.returncode, -signal.SIGINT)
+        if SHIM:
+            assert_each_line_written_at_once(self, record)
 
 
 if __name__ == "__main__":
