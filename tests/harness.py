@@ -5,7 +5,6 @@ A binary built for another CPU runs through the emulator command named in the
 environment variable QUENTARO_EMULATOR (for example
 "qemu-aarch64 -L /usr/aarch64-linux-gnu"); when it is unset or empty the
 binary runs directly."""
-import array
 import contextlib
 import errno
 import fcntl
@@ -37,8 +36,7 @@ PROMPT = b"START: "
 HEAD = BANNER + PROMPT
 REFUSAL = b"ERROR: enter positive integers only.\n"
 TWO_POW_53 = 2**53
-# The library that records the lines the program formats; unset in cross builds.
-SHIM = os.environ.get("QUENTARO_LINE_COUNT_SHIM") or None
+SHIM = os.environ.get("QUENTARO_LINE_COUNT_SHIM") or None  # records the program's lines; unset in cross builds
 
 
 def elf_kind(path):
@@ -169,10 +167,9 @@ def recording_environment(record, lines):
 
 
 def recorded_lines(record):
-    """The count of lines formatted, and for each of the first lines when it
-    was formatted (time.monotonic's clock) and the writes before it."""
+    """The count of lines formatted; for the first, when each was (seconds) and the writes before it."""
     record.seek(0)
-    numbers = array.array("q", record.read())
+    numbers = struct.unpack("%dq" % (os.fstat(record.fileno()).st_size // 8), record.read())
     return numbers[0], [(at / 1e9, writes) for at, writes in zip(numbers[1::2], numbers[2::2])][:numbers[0]]
 
 

@@ -1,14 +1,13 @@
 // Preloaded into the program by the tests: records the prime lines it formats
-// (its calls of snprintf with "%.0lf\n") in the file QUENTARO_LINE_COUNT names,
-// mapped shared so that the record outlives the program however it ends. The
-// file, made by the test, holds 64-bit numbers: the count of lines, then for
-// the first lines the time each was formatted (CLOCK_MONOTONIC, nanoseconds)
-// and how many write calls to standard output came before it.
+// ("%.0lf\n") in the file QUENTARO_LINE_COUNT names, mapped shared so that it
+// outlives the program: their count, then for the first lines when each was
+// formatted (CLOCK_MONOTONIC, ns) and the writes to standard output before it.
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
@@ -18,8 +17,7 @@ namespace {
 
 // The record in the shared file (null when there is none); its room in lines.
 volatile long long *record = nullptr;
-long long room = 0;
-long long output_writes = 0;
+long long room = 0, output_writes = 0;
 
 // Maps the record file when the program loads this library.
 __attribute__((constructor)) void map_record(void)
@@ -41,18 +39,16 @@ __attribute__((constructor)) void map_record(void)
 // The C library's write, counting the calls that write to standard output.
 extern "C" ssize_t write(int file, const void *bytes, size_t count)
 {
-    if (file == STDOUT_FILENO)
-        output_writes++;
+    output_writes += file == STDOUT_FILENO ? 1 : 0;
     return static_cast<ssize_t>(syscall(SYS_write, file, bytes, count));
 }
 
-// The C library's snprintf, recording each prime line once it is formatted.
-extern "C" int snprintf(char *__restrict text, size_t size, const char *__restrict format, ...) noexcept
+// The C library's vsnprintf, recording each prime line as it is formatted.
+// The sanitizers' own snprintf calls it, the C library's does not.
+extern "C" int vsnprintf(char *__restrict text, size_t size, const char *__restrict format,
+                         va_list arguments) noexcept
 {
-    va_list arguments;
-    va_start(arguments, format);
-    int length = std::vsnprintf(text, size, format, arguments);
-    va_end(arguments);
+    static auto real = reinterpret_cast<decltype(&vsnprintf)>(dlsym(RTLD_NEXT, "vsnprintf"));
     if (record != nullptr && std::strcmp(format, "%.0lf\n") == 0) {
         long long line = record[0]++;
         if (line < room) {
@@ -62,5 +58,15 @@ extern "C" int snprintf(char *__restrict text, size_t size, const char *__restri
             record[2 + 2 * line] = output_writes;
         }
     }
+    return real(text, size, format, arguments);
+}
+
+// The C library's snprintf, through the vsnprintf above.
+extern "C" int snprintf(char *__restrict text, size_t size, const char *__restrict format, ...) noexcept
+{
+    va_list arguments;
+    va_start(arguments, format);
+    int length = vsnprintf(text, size, format, arguments);
+    va_end(arguments);
     return length;
 }
