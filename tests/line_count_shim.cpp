@@ -30,8 +30,7 @@ __attribute__((constructor)) void map_record(void)
     void *mapped = mmap(nullptr, static_cast<size_t>(size), PROT_READ | PROT_WRITE, MAP_SHARED, file, 0);
     close(file);
     room = size / 16;
-    if (mapped != MAP_FAILED)
-        record = static_cast<volatile long long *>(mapped);
+    record = mapped == MAP_FAILED ? nullptr : static_cast<volatile long long *>(mapped);
 }
 
 } // namespace
@@ -43,8 +42,7 @@ extern "C" ssize_t write(int file, const void *bytes, size_t count)
     return static_cast<ssize_t>(syscall(SYS_write, file, bytes, count));
 }
 
-// The C library's vsnprintf, recording each prime line as it is formatted.
-// The sanitizers' own snprintf calls it, the C library's does not.
+// vsnprintf, which snprintf below and the sanitizers' own call: records each prime line.
 extern "C" int vsnprintf(char *__restrict text, size_t size, const char *__restrict format,
                          va_list arguments) noexcept
 {
