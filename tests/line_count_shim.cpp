@@ -1,45 +1,70 @@
-// Preloaded into the program by stop_requests_test.py: counts the prime lines
-// the program formats (its calls of snprintf with "%.0lf\n") in the file that
-// QUENTARO_LINE_COUNT names, mapped shared, so that the count outlives the
-// program however it ends. A test compares it with the lines that reached
-// standard output, which tells a lost line from one not yet written.
+// Preloaded into the program by the tests: records the prime lines it formats
+// ("%.0lf\n") in the file QUENTARO_LINE_COUNT names, mapped shared so that it
+// outlives the program: their count, then for the first lines when each was
+// formatted (CLOCK_MONOTONIC, ns) and the writes to standard output before it.
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
 
-// The count, in the shared file; null when there is none.
-volatile long *line_count = nullptr;
+// The record in the shared file (null when there is none); its room in lines.
+volatile long long *record = nullptr;
+long long room = 0, output_writes = 0;
 
-// Maps the count file, which the test has made sizeof(long) bytes long, when
-// the program loads this library.
-__attribute__((constructor)) void map_line_count(void)
+// Maps the record file when the program loads this library.
+__attribute__((constructor)) void map_record(void)
 {
     const char *path = std::getenv("QUENTARO_LINE_COUNT");
     int file = path == nullptr ? -1 : open(path, O_RDWR);
     if (file < 0)
         return;
-    void *mapped = mmap(nullptr, sizeof(long), PROT_READ | PROT_WRITE, MAP_SHARED, file, 0);
+    off_t size = lseek(file, 0, SEEK_END);
+    void *mapped = mmap(nullptr, static_cast<size_t>(size), PROT_READ | PROT_WRITE, MAP_SHARED, file, 0);
     close(file);
-    if (mapped != MAP_FAILED)
-        line_count = static_cast<volatile long *>(mapped);
+    room = size / 16;
+    record = mapped == MAP_FAILED ? nullptr : static_cast<volatile long long *>(mapped);
 }
 
 } // namespace
 
-// The C library's snprintf, counting each prime line once it is formatted.
+// The C library's write, counting the calls that write to standard output.
+extern "C" ssize_t write(int file, const void *bytes, size_t count)
+{
+    output_writes += file == STDOUT_FILENO ? 1 : 0;
+    return static_cast<ssize_t>(syscall(SYS_write, file, bytes, count));
+}
+
+// vsnprintf, which snprintf below and the sanitizers' own call: records each prime line.
+extern "C" int vsnprintf(char *__restrict text, size_t size, const char *__restrict format,
+                         va_list arguments) noexcept
+{
+    static auto real = reinterpret_cast<decltype(&vsnprintf)>(dlsym(RTLD_NEXT, "vsnprintf"));
+    if (record != nullptr && std::strcmp(format, "%.0lf\n") == 0) {
+        long long line = record[0]++;
+        if (line < room) {
+            struct timespec now = {};
+            clock_gettime(CLOCK_MONOTONIC, &now);
+            record[1 + 2 * line] = static_cast<long long>(now.tv_sec) * 1000000000 + now.tv_nsec;
+            record[2 + 2 * line] = output_writes;
+        }
+    }
+    return real(text, size, format, arguments);
+}
+
+// The C library's snprintf, through the vsnprintf above.
 extern "C" int snprintf(char *__restrict text, size_t size, const char *__restrict format, ...) noexcept
 {
     va_list arguments;
     va_start(arguments, format);
-    int length = std::vsnprintf(text, size, format, arguments);
+    int length = vsnprintf(text, size, format, arguments);
     va_end(arguments);
-    if (line_count != nullptr && std::strcmp(format, "%.0lf\n") == 0)
-        *line_count = *line_count + 1;
     return length;
 }

@@ -171,7 +171,10 @@ TEST(HasTrialDivisor, ReferenceAgreesOnKnownValues)
 
 TEST(FastestTrialPath, IsSupported)
 {
-    EXPECT_TRUE(trial_path_supported(fastest_trial_path()));
+    trial_path chosen = fastest_trial_path();
+    EXPECT_TRUE(trial_path_supported(chosen));
+    // It is one of the AVX-512 paths, which come last, whenever the CPU has them.
+    EXPECT_EQ(chosen >= trial_path::avx512_divider_heavy, trial_path_supported(trial_path::avx512_balanced));
 }
 
 // Each path the CPU supports must give the plain form's verdict.

@@ -6,9 +6,9 @@ after delivering every line the program formatted; a second one ends it at
 once.
 
 Usage: stop_requests_test.py PATH_TO_QUENTARO
-QUENTARO_LINE_COUNT_SHIM names the library, built with the tests, that counts
-the lines the program formats. Without it (cross and sanitized builds) lost
-lines cannot be told from late ones, and the test says so.
+QUENTARO_LINE_COUNT_SHIM names the library, built with the tests, that records
+the lines the program formats. Without it (cross builds) lost lines cannot be
+told from late ones, and the test says so.
 """
 import os
 import resource
@@ -20,9 +20,8 @@ import time
 import unittest
 
 import harness
-from harness import HEAD, end, start, wait_gone, wait_until_stuck
+from harness import HEAD, SHIM, end, start, wait_gone, wait_until_stuck
 
-SHIM = os.environ.get("QUENTARO_LINE_COUNT_SHIM")
 AS_PID_1 = ["unshare", "--pid", "--fork", "--kill-child"]
 
 
@@ -84,12 +83,9 @@ class StopRequests(unittest.TestCase):
 
     def check_stop(self, as_pid_1, start_value, setup, signals, stuck, status):
         with tempfile.NamedTemporaryFile() as output, tempfile.NamedTemporaryFile() as count:
-            count.write(bytes(8))
-            count.flush()
-            environment = dict(os.environ, LD_PRELOAD=SHIM, QUENTARO_LINE_COUNT=count.name) if SHIM else None
             reader, writer = os.pipe() if stuck else (None, output.fileno())
             proc = start(start_value, prefix=AS_PID_1 if as_pid_1 else [], stdout=writer, preexec_fn=setup,
-                         env=environment)
+                         env=SHIM and harness.recording_environment(count, 0))
             try:
                 # As PID 1 the program is the child unshare forked.
                 pid = int(wait_for(lambda: children_of(proc.pid), "unshare's child")[0]) if as_pid_1 else proc.pid
@@ -110,8 +106,7 @@ class StopRequests(unittest.TestCase):
                 if stuck:
                     os.close(reader)
             output.seek(0)
-            count.seek(0)
-            out, formatted = output.read(), int.from_bytes(count.read(8), sys.byteorder)
+            out, formatted = output.read(), harness.recorded_lines(count)[0]
         if stuck:
             return
         self.assertTrue(out.startswith(HEAD), out[:100])

@@ -203,6 +203,7 @@ class LongInput(unittest.TestCase):
             ("4096 characters", [b"7." + b"0" * 4094], b"11\n"),
             ("4097 characters", [b"7." + b"0" * 4095], REFUSAL),
             ("4096 characters, then a bare exponent", [b"7." + b"0" * 4094 + b"e+ 1"], b"11\n"),
+            ("4096 characters, then an exponent", [b"7." + b"0" * 4094 + b"e+1"], REFUSAL),
             ("a megabyte of blanks first", [b" \n\t" * 350000, b"7"], b"11\n"),
             ("60 MB of letters after it", [b"7"] + [b"x" * 1000000] * 60, b"11\n"),
             ("60 MB number", [b"7."] + [b"0" * 1000000] * 60, REFUSAL),
