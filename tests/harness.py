@@ -83,13 +83,17 @@ def end(proc):
     if proc.poll() is None:
         proc.kill()
     proc.wait()
-    err = proc.stderr.read() if proc.stderr else b""
-    for stream in (proc.stdin, proc.stdout, proc.stderr):
-        # Closing standard input flushes what a writer left in its buffer,
-        # which fails once the program has gone.
+    # Standard input and output are closed first, so that a program that
+    # outlives proc (the one GNU time runs, say) ends rather than holding
+    # standard error open. Closing standard input flushes what a writer left
+    # in its buffer, which fails once the program has gone.
+    for stream in (proc.stdin, proc.stdout):
         if stream:
             with contextlib.suppress(BrokenPipeError):
                 stream.close()
+    err = proc.stderr.read() if proc.stderr else b""
+    if proc.stderr:
+        proc.stderr.close()
     return err
 
 
