@@ -194,32 +194,33 @@ __attribute__((target("avx512f"))) __mmask8 dividing_lanes_by_reciprocal(__m512d
 
 // As has_divisor_portable, eight divisors at a time. Each step sends
 // division_blocks blocks to the divider and fma_blocks blocks to the FMA units,
-// which work at the same time; the best proportion depends on the CPU.
+// which work at the same time; the best proportion depends on the CPU. Every
+// block of a step takes its divisors from the step's one base, so that no
+// block waits for the one before it.
 template <int division_blocks, int fma_blocks>
 __attribute__((target("avx512f"))) bool has_divisor_avx512(double n, double top)
 {
-    const int divisors_per_step = 8 * (division_blocks + fma_blocks);
-    const __m512d numerator = _mm512_set1_pd(n);
-    const __m512d eight = _mm512_set1_pd(8), two = _mm512_set1_pd(2);
-    __m512d divisors = _mm512_sub_pd(_mm512_set1_pd(top), _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7));
+    const int block_count = division_blocks + fma_blocks;
+    const double divisors_per_step = 8.0 * block_count;
+    const __m512d numerator = _mm512_set1_pd(n), two = _mm512_set1_pd(2);
+    const __m512d step = _mm512_set1_pd(divisors_per_step), eight = _mm512_set1_pd(8);
+    __m512d base = _mm512_sub_pd(_mm512_set1_pd(top), _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7));
     double next = top;
     for (; next - (divisors_per_step - 1) >= 2; next -= divisors_per_step) {
         __mmask8 found = 0;
-        for (int block = 0; block < division_blocks; block++) {
-            found |= dividing_lanes_by_division(numerator, divisors);
-            divisors = _mm512_sub_pd(divisors, eight);
-        }
-        for (int block = 0; block < fma_blocks; block++) {
-            found |= dividing_lanes_by_reciprocal(numerator, divisors);
-            divisors = _mm512_sub_pd(divisors, eight);
+        for (int block = 0; block < block_count; block++) {
+            __m512d divisors = _mm512_sub_pd(base, _mm512_set1_pd(8.0 * block));
+            found |= block < division_blocks ? dividing_lanes_by_division(numerator, divisors)
+                                             : dividing_lanes_by_reciprocal(numerator, divisors);
         }
         if (found)
             return true;
+        base = _mm512_sub_pd(base, step);
     }
     for (; next >= 2; next -= 8) {
-        if (dividing_lanes_by_reciprocal(numerator, _mm512_max_pd(divisors, two)))
+        if (dividing_lanes_by_reciprocal(numerator, _mm512_max_pd(base, two)))
             return true;
-        divisors = _mm512_sub_pd(divisors, eight);
+        base = _mm512_sub_pd(base, eight);
     }
     return false;
 }
