@@ -1,6 +1,6 @@
 // Divisions per nanosecond, shown as Gdiv (10^9 divisions) per second: each
-// trial division path (each mix of divider and FMA blocks among the AVX-512
-// ones) and the plain form on primes of three sizes, and the machine's peak
+// trial division path (each mix of divider and FMA blocks among the AVX2 and
+// AVX-512 ones) and the plain form on primes of three sizes, and the machine's peak
 // rate of vector division; and how long the choice of the fastest path takes.
 #include <cmath>
 
@@ -103,7 +103,7 @@ __attribute__((target("avx512f"))) void peak_division_avx512(benchmark::State &s
 
 #endif
 
-// The choice of the fastest path, which times the AVX-512 mixes on this CPU.
+// The choice of the fastest path, which times the mixes on this CPU.
 void choice_of_path(benchmark::State &state)
 {
     for (auto _ : state)
@@ -115,6 +115,11 @@ void choice_of_path(benchmark::State &state)
 BENCHMARK(trial_division<true>)->Name("plain")->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::portable>)->Name("portable")->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::avx2>)->Name("avx2")->DenseRange(0, 2);
+BENCHMARK(trial_division<false, trial_path::avx2_divider_heavy>)
+    ->Name("avx2_divider_heavy")
+    ->DenseRange(0, 2);
+BENCHMARK(trial_division<false, trial_path::avx2_balanced>)->Name("avx2_balanced")->DenseRange(0, 2);
+BENCHMARK(trial_division<false, trial_path::avx2_fma_heavy>)->Name("avx2_fma_heavy")->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::avx512_divider_heavy>)
     ->Name("avx512_divider_heavy")
     ->DenseRange(0, 2);
