@@ -147,11 +147,18 @@ __attribute__((target("avx2,fma"))) __m256d dividing_lanes_by_reciprocal_avx2(__
     return _mm256_cmp_pd(rest, _mm256_setzero_pd(), _CMP_EQ_OQ);
 }
 
+// The divisors of block number block of a step whose first block is base:
+// base - 4 * block, lane by lane. Computed from base alone, so that no block
+// waits for the one before it.
+__attribute__((target("avx2"))) __m256d block_divisors_avx2(__m256d base, int block)
+{
+    return _mm256_sub_pd(base, _mm256_set1_pd(4.0 * block));
+}
+
 // As has_divisor_portable, four divisors at a time. Each step sends
 // division_blocks blocks to the divider and fma_blocks blocks to the FMA units,
-// which work at the same time; the best proportion depends on the CPU. Every
-// block of a step takes its divisors from the step's one base, so that no
-// block waits for the one before it.
+// which work at the same time; the best proportion depends on the CPU. Only
+// the base of each step is computed from the one before it.
 template <int division_blocks, int fma_blocks>
 __attribute__((target("avx2,fma"))) bool has_divisor_avx2(double n, double top)
 {
@@ -163,12 +170,11 @@ __attribute__((target("avx2,fma"))) bool has_divisor_avx2(double n, double top)
     double next = top;
     for (; next - (divisors_per_step - 1) >= 2; next -= divisors_per_step) {
         __m256d found = _mm256_setzero_pd();
-        for (int block = 0; block < block_count; block++) {
-            __m256d divisors = _mm256_sub_pd(base, _mm256_set1_pd(4.0 * block));
-            __m256d lanes = block < division_blocks ? dividing_lanes_avx2(numerator, divisors)
-                                                    : dividing_lanes_by_reciprocal_avx2(numerator, divisors);
-            found = _mm256_or_pd(found, lanes);
-        }
+        for (int block = 0; block < division_blocks; block++)
+            found = _mm256_or_pd(found, dividing_lanes_avx2(numerator, block_divisors_avx2(base, block)));
+        for (int block = division_blocks; block < block_count; block++)
+            found = _mm256_or_pd(
+                found, dividing_lanes_by_reciprocal_avx2(numerator, block_divisors_avx2(base, block)));
         if (!_mm256_testz_pd(found, found))
             return true;
         base = _mm256_sub_pd(base, step);
@@ -241,6 +247,12 @@ __attribute__((target("avx512f"))) __mmask8 dividing_lanes_by_reciprocal(__m512d
     return _mm512_cmp_pd_mask(rest, _mm512_setzero_pd(), _CMP_EQ_OQ);
 }
 
+// As block_divisors_avx2, for blocks of eight: base - 8 * block.
+__attribute__((target("avx512f"))) __m512d block_divisors_avx512(__m512d base, int block)
+{
+    return _mm512_sub_pd(base, _mm512_set1_pd(8.0 * block));
+}
+
 // As has_divisor_avx2, eight divisors at a time.
 template <int division_blocks, int fma_blocks>
 __attribute__((target("avx512f"))) bool has_divisor_avx512(double n, double top)
@@ -253,11 +265,10 @@ __attribute__((target("avx512f"))) bool has_divisor_avx512(double n, double top)
     double next = top;
     for (; next - (divisors_per_step - 1) >= 2; next -= divisors_per_step) {
         __mmask8 found = 0;
-        for (int block = 0; block < block_count; block++) {
-            __m512d divisors = _mm512_sub_pd(base, _mm512_set1_pd(8.0 * block));
-            found |= block < division_blocks ? dividing_lanes_by_division(numerator, divisors)
-                                             : dividing_lanes_by_reciprocal(numerator, divisors);
-        }
+        for (int block = 0; block < division_blocks; block++)
+            found |= dividing_lanes_by_division(numerator, block_divisors_avx512(base, block));
+        for (int block = division_blocks; block < block_count; block++)
+            found |= dividing_lanes_by_reciprocal(numerator, block_divisors_avx512(base, block));
         if (found)
             return true;
         base = _mm512_sub_pd(base, step);
