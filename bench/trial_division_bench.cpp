@@ -47,6 +47,8 @@ template <bool plain, trial_path path = trial_path::portable> void trial_divisio
 // on x86-64, NEON on 64-bit ARM. Each round passes the divisors through
 // DoNotOptimize, which makes them look new, so that no division is hoisted out
 // of the loop; an empty asm as below would have to name each CPU's registers.
+// No round waits for the one before: the divisors are only read, from memory,
+// and the quotients only stored, so the loop carries nothing but its counter.
 void peak_division_128(benchmark::State &state)
 {
     using double2 = double __attribute__((vector_size(16)));
@@ -65,7 +67,7 @@ void peak_division_128(benchmark::State &state)
 
 // As peak_division_128, four divisions per instruction. The empty asm makes
 // the divisors look new each round, so that no division is hoisted out of the
-// loop.
+// loop; it is no instruction, so no round waits for the one before.
 __attribute__((target("avx2"))) void peak_division_avx2(benchmark::State &state)
 {
     if (!trial_path_supported(trial_path::avx2)) {
