@@ -26,8 +26,8 @@ enum class trial_path {
 bool trial_path_supported(trial_path path) noexcept;
 
 // The fastest path this CPU supports. It times the AVX-512 paths, or where
-// the CPU lacks AVX-512 the AVX2 ones, on the same short run, which takes
-// about a millisecond at most.
+// the CPU lacks AVX-512 the AVX2 ones, on the same short run: a tenth of a
+// millisecond on a fast CPU, one or two on a slow one.
 trial_path fastest_trial_path(void) noexcept;
 
 // True when some whole number from floor(sqrt(candidate)) down to 2 divides
