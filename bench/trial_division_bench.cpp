@@ -125,6 +125,9 @@ BENCHMARK(trial_division<false, trial_path::avx2_fma_heavy>)->Name("avx2_fma_hea
 BENCHMARK(trial_division<false, trial_path::avx512_divider_heavy>)
     ->Name("avx512_divider_heavy")
     ->DenseRange(0, 2);
+BENCHMARK(trial_division<false, trial_path::avx512_divider_leaning>)
+    ->Name("avx512_divider_leaning")
+    ->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::avx512_balanced>)->Name("avx512_balanced")->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::avx512_fma_heavy>)->Name("avx512_fma_heavy")->DenseRange(0, 2);
 BENCHMARK(peak_division_128);

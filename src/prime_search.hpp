@@ -12,14 +12,15 @@ constexpr double exact_limit = 9007199254740992.0;
 // divisors each step gives to each (divider : FMA): blocks of four on AVX2,
 // of eight on AVX-512.
 enum class trial_path {
-    portable,             // plain C++, any CPU
-    avx2,                 // x86 with AVX2 and FMA: four divisions at a time, on the divider alone
-    avx2_divider_heavy,   // x86 with AVX2 and FMA, 2 : 1
-    avx2_balanced,        // x86 with AVX2 and FMA, 1 : 1
-    avx2_fma_heavy,       // x86 with AVX2 and FMA, 1 : 2
-    avx512_divider_heavy, // x86 with AVX-512, 2 : 1
-    avx512_balanced,      // x86 with AVX-512, 1 : 1
-    avx512_fma_heavy,     // x86 with AVX-512, 1 : 2
+    portable,               // plain C++, any CPU
+    avx2,                   // x86 with AVX2 and FMA: four divisions at a time, on the divider alone
+    avx2_divider_heavy,     // x86 with AVX2 and FMA, 2 : 1
+    avx2_balanced,          // x86 with AVX2 and FMA, 1 : 1
+    avx2_fma_heavy,         // x86 with AVX2 and FMA, 1 : 2
+    avx512_divider_heavy,   // x86 with AVX-512, 2 : 1
+    avx512_divider_leaning, // x86 with AVX-512, 3 : 2
+    avx512_balanced,        // x86 with AVX-512, 1 : 1
+    avx512_fma_heavy,       // x86 with AVX-512, 1 : 2
 };
 
 // True when this CPU can run path.
