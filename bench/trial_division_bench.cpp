@@ -1,6 +1,6 @@
 // Divisions per nanosecond, shown as Gdiv (10^9 divisions) per second: each
-// trial division path (each mix of divider and FMA blocks among the AVX-512
-// ones) and the plain form on primes of three sizes, and the machine's peak
+// trial division path (each mix of divider and FMA blocks among the AVX2 and
+// AVX-512 ones) and the plain form on primes of three sizes, and the machine's peak
 // rate of vector division; and how long the choice of the fastest path takes.
 #include <cmath>
 
@@ -47,6 +47,8 @@ template <bool plain, trial_path path = trial_path::portable> void trial_divisio
 // on x86-64, NEON on 64-bit ARM. Each round passes the divisors through
 // DoNotOptimize, which makes them look new, so that no division is hoisted out
 // of the loop; an empty asm as below would have to name each CPU's registers.
+// No round waits for the one before: the divisors are only read, from memory,
+// and the quotients only stored, so the loop carries nothing but its counter.
 void peak_division_128(benchmark::State &state)
 {
     using double2 = double __attribute__((vector_size(16)));
@@ -65,7 +67,7 @@ void peak_division_128(benchmark::State &state)
 
 // As peak_division_128, four divisions per instruction. The empty asm makes
 // the divisors look new each round, so that no division is hoisted out of the
-// loop.
+// loop; it is no instruction, so no round waits for the one before.
 __attribute__((target("avx2"))) void peak_division_avx2(benchmark::State &state)
 {
     if (!trial_path_supported(trial_path::avx2)) {
@@ -103,7 +105,7 @@ __attribute__((target("avx512f"))) void peak_division_avx512(benchmark::State &s
 
 #endif
 
-// The choice of the fastest path, which times the AVX-512 mixes on this CPU.
+// The choice of the fastest path, which times the mixes on this CPU.
 void choice_of_path(benchmark::State &state)
 {
     for (auto _ : state)
@@ -115,8 +117,16 @@ void choice_of_path(benchmark::State &state)
 BENCHMARK(trial_division<true>)->Name("plain")->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::portable>)->Name("portable")->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::avx2>)->Name("avx2")->DenseRange(0, 2);
+BENCHMARK(trial_division<false, trial_path::avx2_divider_heavy>)
+    ->Name("avx2_divider_heavy")
+    ->DenseRange(0, 2);
+BENCHMARK(trial_division<false, trial_path::avx2_balanced>)->Name("avx2_balanced")->DenseRange(0, 2);
+BENCHMARK(trial_division<false, trial_path::avx2_fma_heavy>)->Name("avx2_fma_heavy")->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::avx512_divider_heavy>)
     ->Name("avx512_divider_heavy")
+    ->DenseRange(0, 2);
+BENCHMARK(trial_division<false, trial_path::avx512_divider_leaning>)
+    ->Name("avx512_divider_leaning")
     ->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::avx512_balanced>)->Name("avx512_balanced")->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::avx512_fma_heavy>)->Name("avx512_fma_heavy")->DenseRange(0, 2);

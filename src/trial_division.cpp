@@ -22,14 +22,19 @@
 // whole number of at most 2^53 leaves a whole number of at most 2^52, itself
 // a double, so the subtraction is exact. The result is whole, and equals q
 // exactly when q is whole. The constant matters: with 1.5 * 2^52, as in the
-// AVX-512 path below, which needs room for negative remainders there, a q
+// FMA blocks below, which need room for negative remainders there, a q
 // from 2^51 to 2^52 (the divisors 2 and 3 near 2^53) would give a sum above
 // 2^53, where only even numbers are doubles, so an odd whole quotient such as
 // 9007199254740898 / 2 = 4503599627370449 would be rounded away and the
 // divisor missed. The last block of the portable path may hold the divisor 1
 // in its second lane, where this test can fail; that lane is ignored.
 //
-// Both arguments count one rounding per operation. On 32-bit x86 the compiler
+// The vector paths also send blocks to the FMA units, which find the same
+// verdict without the divider: from an estimate r of 1/d they compute the
+// remainder of n by d, exactly, in two rounds (see
+// dividing_lanes_by_reciprocal below).
+//
+// These arguments count one rounding per operation. On 32-bit x86 the compiler
 // may do double arithmetic on the x87 unit, which by default rounds to 64-bit
 // significands, and rounds again to 53 bits wherever it stores a value as a
 // double. Two roundings can make a quotient look whole: for d = 2^26 - e with
@@ -48,6 +53,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -124,27 +130,60 @@ __attribute__((target("avx2"))) __m256d dividing_lanes_avx2(__m256d n, __m256d d
     return _mm256_cmp_pd(quotient, _mm256_floor_pd(quotient), _CMP_EQ_OQ);
 }
 
-// As has_divisor_portable, four divisions at a time, sixteen per branch.
-__attribute__((target("avx2"))) bool has_divisor_avx2(double n, double top)
+// Lanes of d that divide n, found with the FMA units instead of the divider,
+// for the same n and d as dividing_lanes_by_reciprocal below, which says why
+// it is exact. AVX2 has no reciprocal estimate for doubles, so the first one
+// comes from the divisor rounded to a float, and two Newton steps follow.
+__attribute__((target("avx2,fma"))) __m256d dividing_lanes_by_reciprocal_avx2(__m256d n, __m256d d)
 {
-    const __m256d numerator = _mm256_set1_pd(n);
-    const __m256d four = _mm256_set1_pd(4), two = _mm256_set1_pd(2);
-    __m256d divisors = _mm256_sub_pd(_mm256_set1_pd(top), _mm256_setr_pd(0, 1, 2, 3));
+    const __m256d one = _mm256_set1_pd(1), round_to_whole = _mm256_set1_pd(6755399441055744.0);
+    __m256d r = _mm256_cvtps_pd(_mm_rcp_ps(_mm256_cvtpd_ps(d)));
+    r = _mm256_fmadd_pd(r, _mm256_fnmadd_pd(d, r, one), r);
+    r = _mm256_fmadd_pd(r, _mm256_fnmadd_pd(d, r, one), r);
+    __m256d k0 = _mm256_sub_pd(_mm256_fmadd_pd(n, r, round_to_whole), round_to_whole);
+    __m256d remainder = _mm256_fnmadd_pd(k0, d, n);
+    __m256d k1 = _mm256_sub_pd(_mm256_fmadd_pd(remainder, r, round_to_whole), round_to_whole);
+    __m256d rest = _mm256_fnmadd_pd(k1, d, remainder);
+    return _mm256_cmp_pd(rest, _mm256_setzero_pd(), _CMP_EQ_OQ);
+}
+
+// The divisors of block number block of a step whose first block is base:
+// base - 4 * block, lane by lane. Computed from base alone, so that no block
+// waits for the one before it.
+__attribute__((target("avx2"))) __m256d block_divisors_avx2(__m256d base, int block)
+{
+    return _mm256_sub_pd(base, _mm256_set1_pd(4.0 * block));
+}
+
+// As has_divisor_portable, four divisors at a time. Each step sends
+// division_blocks blocks to the divider and fma_blocks blocks to the FMA units,
+// which work at the same time; the best proportion depends on the CPU. Only
+// the base of each step is computed from the one before it.
+template <int division_blocks, int fma_blocks>
+__attribute__((target("avx2,fma"))) bool has_divisor_avx2(double n, double top)
+{
+    const int block_count = division_blocks + fma_blocks;
+    const double divisors_per_step = 4.0 * block_count;
+    const __m256d numerator = _mm256_set1_pd(n), two = _mm256_set1_pd(2);
+    const __m256d step = _mm256_set1_pd(divisors_per_step), four = _mm256_set1_pd(4);
+    __m256d base = _mm256_sub_pd(_mm256_set1_pd(top), _mm256_setr_pd(0, 1, 2, 3));
     double next = top;
-    for (; next - 15 >= 2; next -= 16) {
+    for (; next - (divisors_per_step - 1) >= 2; next -= divisors_per_step) {
         __m256d found = _mm256_setzero_pd();
-        for (int block = 0; block < 4; block++) {
-            found = _mm256_or_pd(found, dividing_lanes_avx2(numerator, divisors));
-            divisors = _mm256_sub_pd(divisors, four);
-        }
+        for (int block = 0; block < division_blocks; block++)
+            found = _mm256_or_pd(found, dividing_lanes_avx2(numerator, block_divisors_avx2(base, block)));
+        for (int block = division_blocks; block < block_count; block++)
+            found = _mm256_or_pd(
+                found, dividing_lanes_by_reciprocal_avx2(numerator, block_divisors_avx2(base, block)));
         if (!_mm256_testz_pd(found, found))
             return true;
+        base = _mm256_sub_pd(base, step);
     }
     for (; next >= 2; next -= 4) {
-        __m256d found = dividing_lanes_avx2(numerator, _mm256_max_pd(divisors, two));
+        __m256d found = dividing_lanes_avx2(numerator, _mm256_max_pd(base, two));
         if (!_mm256_testz_pd(found, found))
             return true;
-        divisors = _mm256_sub_pd(divisors, four);
+        base = _mm256_sub_pd(base, four);
     }
     return false;
 }
@@ -166,20 +205,36 @@ __attribute__((target("avx512f"))) __mmask8 dividing_lanes_by_division(__m512d n
 }
 
 // Lanes of d that divide n, found with the FMA units instead of the divider,
-// for 4 <= n < 2^53 and 2 <= d <= floor(sqrt(n)) < 2^26.6. Why it is exact:
-// - r, 1/d from rcp14 (relative error below 2^-14) after one Newton step, has
-//   |r*d - 1| <= 2^-28 + 2^-52 < 2^-27.9.
-// - Adding C = 1.5 * 2^52 rounds to a whole number: n*r <= 2^52 (1 + 2^-27.9)
+// for 4 <= n < 2^53 and 2 <= d <= floor(sqrt(n)) < 2^26.5. Why it is exact,
+// here and in dividing_lanes_by_reciprocal_avx2, where only the estimate r of
+// 1/d is found another way, with e a bound on |r*d - 1|:
+// - A Newton step, two FMAs of one rounding each, takes an r with
+//   |r*d - 1| = x to one with |r*d - 1| <= x^2 + 2^-52.9, for x < 2^-11.
+// - Here r is rcp14 (relative error below 2^-14) after one Newton step:
+//   e = 2^-28 + 2^-52.9 < 2^-27.9.
+// - On AVX2 the first r is rcpps (relative error at most 1.5 * 2^-12) of d
+//   rounded to a float. That rounding is not exact above 2^24, but it moves d
+//   by a relative 2^-24 at most, so this first r has |r*d - 1| < 2^-11.4. The
+//   Newton steps work with d itself, so this is the only error d's rounding
+//   brings. Two steps: below 2^-22.8, then e = 2^-45.6.
+// - Adding C = 1.5 * 2^52 rounds to a whole number: n*r <= 2^52 (1 + e)
 //   puts n*r + C between 2^52 and 3 * 2^52, where every double is whole, and
 //   subtracting C again is exact (Sterbenz). So k0 is whole and
-//   |n/d - k0| <= 1 + (n/d) 2^-27.9 < 2^24.2.
+//   |n/d - k0| <= 1 + (n/d) e, below 2^24.2 here and 2^6.4 on AVX2.
 // - remainder = n - k0*d, one rounding of a whole number below
-//   d * 2^24.2 < 2^51 in size, is exact; d divides n exactly when it divides
-//   remainder.
-// - Likewise k1 is the whole number nearest to remainder*r, which lies within
-//   2^24.2 * 2^-27.9 < 0.1 of remainder/d. If d divides remainder, k1 is their
-//   quotient and remainder - k1*d is exactly 0. If not, remainder - k1*d is a
-//   nonzero whole number below 2^51 in size, so the FMA gives it exactly.
+//   d * 2^24.2 < 2^51 in size (2^32.9 on AVX2), is exact; d divides n exactly
+//   when it divides remainder.
+// - remainder*r lies within 2^24.2 * 2^-27.9 < 0.1 of remainder/d (on AVX2
+//   within 2^6.4 * 2^-45.6 = 2^-39.2), and remainder*r + C between 2^52 and
+//   2^53, where the doubles are the whole numbers and nothing else: so k1 is
+//   the whole number nearest remainder*r. This holds for a negative
+//   remainder too, which is why C is 1.5 * 2^52 here: with 2^52, a negative
+//   remainder would put the sum below 2^52, where halves are doubles, and
+//   remainder -1 with d = 2 would give k1 = -1/2 and rest 0.
+// - If d divides remainder, their quotient lies within 0.1 of remainder*r,
+//   so k1 is that quotient and remainder - k1*d is exactly 0. If not,
+//   remainder - k1*d is a nonzero whole number, of size below
+//   d * (0.1 + 0.5) < 2^26.5, so the FMA gives it exactly.
 __attribute__((target("avx512f"))) __mmask8 dividing_lanes_by_reciprocal(__m512d n, __m512d d)
 {
     const __m512d one = _mm512_set1_pd(1), round_to_whole = _mm512_set1_pd(6755399441055744.0);
@@ -192,41 +247,43 @@ __attribute__((target("avx512f"))) __mmask8 dividing_lanes_by_reciprocal(__m512d
     return _mm512_cmp_pd_mask(rest, _mm512_setzero_pd(), _CMP_EQ_OQ);
 }
 
-// As has_divisor_portable, eight divisors at a time. Each step sends
-// division_blocks blocks to the divider and fma_blocks blocks to the FMA units,
-// which work at the same time; the best proportion depends on the CPU.
+// As block_divisors_avx2, for blocks of eight: base - 8 * block.
+__attribute__((target("avx512f"))) __m512d block_divisors_avx512(__m512d base, int block)
+{
+    return _mm512_sub_pd(base, _mm512_set1_pd(8.0 * block));
+}
+
+// As has_divisor_avx2, eight divisors at a time.
 template <int division_blocks, int fma_blocks>
 __attribute__((target("avx512f"))) bool has_divisor_avx512(double n, double top)
 {
-    const int divisors_per_step = 8 * (division_blocks + fma_blocks);
-    const __m512d numerator = _mm512_set1_pd(n);
-    const __m512d eight = _mm512_set1_pd(8), two = _mm512_set1_pd(2);
-    __m512d divisors = _mm512_sub_pd(_mm512_set1_pd(top), _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7));
+    const int block_count = division_blocks + fma_blocks;
+    const double divisors_per_step = 8.0 * block_count;
+    const __m512d numerator = _mm512_set1_pd(n), two = _mm512_set1_pd(2);
+    const __m512d step = _mm512_set1_pd(divisors_per_step), eight = _mm512_set1_pd(8);
+    __m512d base = _mm512_sub_pd(_mm512_set1_pd(top), _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7));
     double next = top;
     for (; next - (divisors_per_step - 1) >= 2; next -= divisors_per_step) {
         __mmask8 found = 0;
-        for (int block = 0; block < division_blocks; block++) {
-            found |= dividing_lanes_by_division(numerator, divisors);
-            divisors = _mm512_sub_pd(divisors, eight);
-        }
-        for (int block = 0; block < fma_blocks; block++) {
-            found |= dividing_lanes_by_reciprocal(numerator, divisors);
-            divisors = _mm512_sub_pd(divisors, eight);
-        }
+        for (int block = 0; block < division_blocks; block++)
+            found |= dividing_lanes_by_division(numerator, block_divisors_avx512(base, block));
+        for (int block = division_blocks; block < block_count; block++)
+            found |= dividing_lanes_by_reciprocal(numerator, block_divisors_avx512(base, block));
         if (found)
             return true;
+        base = _mm512_sub_pd(base, step);
     }
     for (; next >= 2; next -= 8) {
-        if (dividing_lanes_by_reciprocal(numerator, _mm512_max_pd(divisors, two)))
+        if (dividing_lanes_by_reciprocal(numerator, _mm512_max_pd(base, two)))
             return true;
-        divisors = _mm512_sub_pd(divisors, eight);
+        base = _mm512_sub_pd(base, eight);
     }
     return false;
 }
 
 #pragma GCC diagnostic pop
 
-// A composite candidate for timing the AVX-512 paths: 94880011 * 94928027,
+// A composite candidate for timing the mixes: 94880011 * 94928027,
 // both prime, so walking down from its top, 94904015, its first divisor is
 // 94880011, after about 24,000 divisions by numbers of the size met near 2^53.
 volatile double timing_candidate = 9006772245968297.0;
@@ -245,21 +302,19 @@ std::chrono::steady_clock::duration time_on(trial_path path) noexcept
     return std::chrono::steady_clock::now() - started;
 }
 
-// The AVX-512 path that runs fastest here, which this CPU must support. The
-// paths take turns for seven rounds, so that a change of clock speed touches
-// each alike, and each path counts its least time: interruptions only ever
-// add time, so the least is the one closest to the path's true speed. The 21
-// runs, some 500,000 divisions, take about 0.12 ms at the 4.3 divisions per
-// nanosecond of AMD Zen 4, 1 ms at 0.5.
-trial_path fastest_avx512_path(void) noexcept
+// The one of paths that runs fastest here; this CPU must support them all.
+// The paths take turns for seven rounds, so that a change of clock speed
+// touches each alike, and each path counts its least time: interruptions only
+// ever add time, so the least is the one closest to the path's true speed.
+// Each run is some 24,000 divisions, so four paths take 670,000: 0.4 ms at
+// 1.7 divisions per nanosecond, 1.3 ms at 0.5.
+template <size_t path_count> trial_path fastest_of(const trial_path (&paths)[path_count]) noexcept
 {
-    const trial_path paths[] = {trial_path::avx512_divider_heavy, trial_path::avx512_balanced,
-                                trial_path::avx512_fma_heavy};
-    const int path_count = 3, round_count = 7;
+    const int round_count = 7;
     std::chrono::steady_clock::duration least_time[path_count];
     std::fill(least_time, least_time + path_count, std::chrono::steady_clock::duration::max());
     for (int round = 0; round < round_count; round++)
-        for (int path = 0; path < path_count; path++)
+        for (size_t path = 0; path < path_count; path++)
             least_time[path] = std::min(least_time[path], time_on(paths[path]));
     return paths[std::min_element(least_time, least_time + path_count) - least_time];
 }
@@ -310,11 +365,15 @@ bool trial_path_supported(trial_path path) noexcept
     __builtin_cpu_init();
     switch (path) {
     case trial_path::avx512_divider_heavy:
+    case trial_path::avx512_divider_leaning:
     case trial_path::avx512_balanced:
     case trial_path::avx512_fma_heavy:
         return __builtin_cpu_supports("avx512f");
     case trial_path::avx2:
-        return __builtin_cpu_supports("avx2");
+    case trial_path::avx2_divider_heavy:
+    case trial_path::avx2_balanced:
+    case trial_path::avx2_fma_heavy:
+        return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     default:
         break;
     }
@@ -325,11 +384,17 @@ bool trial_path_supported(trial_path path) noexcept
 trial_path fastest_trial_path(void) noexcept
 {
 #if defined(X86_VECTOR_PATHS)
-    if (trial_path_supported(trial_path::avx512_balanced))
-        return fastest_avx512_path();
+    if (trial_path_supported(trial_path::avx512_balanced)) {
+        const trial_path paths[] = {trial_path::avx512_divider_heavy, trial_path::avx512_divider_leaning,
+                                    trial_path::avx512_balanced, trial_path::avx512_fma_heavy};
+        return fastest_of(paths);
+    }
+    if (trial_path_supported(trial_path::avx2)) {
+        const trial_path paths[] = {trial_path::avx2, trial_path::avx2_divider_heavy,
+                                    trial_path::avx2_balanced, trial_path::avx2_fma_heavy};
+        return fastest_of(paths);
+    }
 #endif
-    if (trial_path_supported(trial_path::avx2))
-        return trial_path::avx2;
     return trial_path::portable;
 }
 
@@ -346,12 +411,20 @@ bool has_trial_divisor_on(trial_path path, double candidate)
 #if defined(X86_VECTOR_PATHS)
     case trial_path::avx512_divider_heavy:
         return has_divisor_avx512<2, 1>(candidate, top);
+    case trial_path::avx512_divider_leaning:
+        return has_divisor_avx512<3, 2>(candidate, top);
     case trial_path::avx512_balanced:
         return has_divisor_avx512<1, 1>(candidate, top);
     case trial_path::avx512_fma_heavy:
         return has_divisor_avx512<1, 2>(candidate, top);
     case trial_path::avx2:
-        return has_divisor_avx2(candidate, top);
+        return has_divisor_avx2<4, 0>(candidate, top);
+    case trial_path::avx2_divider_heavy:
+        return has_divisor_avx2<2, 1>(candidate, top);
+    case trial_path::avx2_balanced:
+        return has_divisor_avx2<1, 1>(candidate, top);
+    case trial_path::avx2_fma_heavy:
+        return has_divisor_avx2<1, 2>(candidate, top);
 #endif
     default:
         return has_divisor_portable(candidate, top);

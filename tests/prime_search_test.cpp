@@ -225,10 +225,12 @@ TEST_P(EveryPath, AgreesWithPlainFormInLargeWindowsAndBelowTwoPow53)
     expect_plain_verdicts(candidates);
 }
 
-// Candidates around the ends of blocks: for each top = floor(sqrt(n)) in runs
-// of 48, so that every count of divisors left over after the last whole block
-// occurs, the squares and their neighbours, primes, and twice and three times
-// a prime, whose only trial divisor lies in the last block.
+// Candidates around the ends of blocks and steps: for each top = floor(sqrt(n))
+// in runs of 48, no shorter than any path's step (8 divisors on the portable
+// path; 16, 12 and 8 on the AVX2 paths; 24, 40 and 16 on the AVX-512 ones), so
+// that every count of divisors left over after the last whole step occurs, the
+// squares and their neighbours, primes, and twice and three times a prime,
+// whose only trial divisor lies in the last block.
 TEST_P(EveryPath, AgreesWithPlainFormAtBlockEdges)
 {
     std::vector<uint64_t> candidates;
@@ -262,8 +264,16 @@ std::string path_name(const testing::TestParamInfo<trial_path> &info)
     switch (info.param) {
     case trial_path::avx2:
         return "avx2";
+    case trial_path::avx2_divider_heavy:
+        return "avx2_divider_heavy";
+    case trial_path::avx2_balanced:
+        return "avx2_balanced";
+    case trial_path::avx2_fma_heavy:
+        return "avx2_fma_heavy";
     case trial_path::avx512_divider_heavy:
         return "avx512_divider_heavy";
+    case trial_path::avx512_divider_leaning:
+        return "avx512_divider_leaning";
     case trial_path::avx512_balanced:
         return "avx512_balanced";
     case trial_path::avx512_fma_heavy:
@@ -275,6 +285,8 @@ std::string path_name(const testing::TestParamInfo<trial_path> &info)
 
 INSTANTIATE_TEST_SUITE_P(Paths, EveryPath,
                          testing::Values(trial_path::portable, trial_path::avx2,
-                                         trial_path::avx512_divider_heavy, trial_path::avx512_balanced,
+                                         trial_path::avx2_divider_heavy, trial_path::avx2_balanced,
+                                         trial_path::avx2_fma_heavy, trial_path::avx512_divider_heavy,
+                                         trial_path::avx512_divider_leaning, trial_path::avx512_balanced,
                                          trial_path::avx512_fma_heavy),
                          path_name);
