@@ -216,16 +216,16 @@ __attribute__((target("avx512f"))) __mmask8 dividing_lanes_by_division(__m512d n
 //   rounded to a float. That rounding is not exact above 2^24, but it moves d
 //   by a relative 2^-24 at most, so this first r has |r*d - 1| < 2^-11.4. The
 //   Newton steps work with d itself, so this is the only error d's rounding
-//   brings. Two steps: below 2^-22.8, then e = 2^-45.6.
+//   brings. Two steps: below 2^-22.79, then e < 2^-45.5.
 // - Adding C = 1.5 * 2^52 rounds to a whole number: n*r <= 2^52 (1 + e)
 //   puts n*r + C between 2^52 and 3 * 2^52, where every double is whole, and
 //   subtracting C again is exact (Sterbenz). So k0 is whole and
-//   |n/d - k0| <= 1 + (n/d) e, below 2^24.2 here and 2^6.4 on AVX2.
+//   |n/d - k0| <= 1 + (n/d) e, below 2^24.2 here and 2^6.6 on AVX2.
 // - remainder = n - k0*d, one rounding of a whole number below
-//   d * 2^24.2 < 2^51 in size (2^32.9 on AVX2), is exact; d divides n exactly
+//   d * 2^24.2 < 2^51 in size (2^33.1 on AVX2), is exact; d divides n exactly
 //   when it divides remainder.
 // - remainder*r lies within 2^24.2 * 2^-27.9 < 0.1 of remainder/d (on AVX2
-//   within 2^6.4 * 2^-45.6 = 2^-39.2), and remainder*r + C between 2^52 and
+//   within 2^6.6 * 2^-45.5 = 2^-38.9), and remainder*r + C between 2^52 and
 //   2^53, where the doubles are the whole numbers and nothing else: so k1 is
 //   the whole number nearest remainder*r. This holds for a negative
 //   remainder too, which is why C is 1.5 * 2^52 here: with 2^52, a negative
