@@ -207,7 +207,8 @@ class FailedWrites(unittest.TestCase):
 class Terminal(unittest.TestCase):
     def test_prompt_lines_and_ctrl_c_on_a_terminal(self):
         master, terminal = pty.openpty()
-        record = self.enterContext(tempfile.NamedTemporaryFile())
+        record = tempfile.NamedTemporaryFile()
+        self.addCleanup(record.close)
         # In a session of its own whose controlling terminal is this one, so
         # that Ctrl-C typed there signals the program.
         proc = start(None, stdin=terminal, stdout=terminal, stderr=terminal, start_new_session=True,
