@@ -106,7 +106,7 @@ class StopRequests(unittest.TestCase):
                 if stuck:
                     os.close(reader)
             output.seek(0)
-            out, formatted = output.read(), harness.recorded_lines(count)[0]
+            out, formatted = output.read(), harness.recorded_lines(count)[0] if SHIM else 0
         if stuck:
             return
         self.assertTrue(out.startswith(HEAD), out[:100])
