@@ -71,13 +71,16 @@ class FirstPrimes(unittest.TestCase):
 class UpperBound(unittest.TestCase):
     def test_last_prime_below_two_pow_53_then_clean_exit(self):
         start = str(TWO_POW_53 - 112).encode() + b"\n"
-        text, status, err = run(start, timeout=600)
+        # Past the prime, 110 composites take some 10^9 divisions to rule
+        # out: a second natively, minutes under an emulator, where the clean
+        # exit is checked from 2^53 - 2 below.
+        text, status, err = run(start, 1 if harness.EMULATOR else None, timeout=600)
         self.assertEqual(text, b"9007199254740881\n")
-        self.assertEqual(status, 0)
+        self.assertEqual(status, None if harness.EMULATOR else 0)
         self.assertEqual(err, b"")
 
     def test_starts_at_or_past_the_bound_write_nothing(self):
-        for start in [TWO_POW_53 - 1, TWO_POW_53, TWO_POW_53 + 2]:
+        for start in [TWO_POW_53 - 2, TWO_POW_53 - 1, TWO_POW_53, TWO_POW_53 + 2]:
             with self.subTest(start=start):
                 text, status, err = run(str(start).encode() + b"\n")
                 self.assertEqual((text, status, err), (b"", 0, b""))

@@ -90,14 +90,12 @@ const uint64_t double_rounding_primes[] = {
 // 2^52, which a whole-number test that rounds through a sum above 2^53 misses.
 const uint64_t small_factor_and_prime[][2] = {{2, 4503599627370449}, {3, 3002399751580319}};
 
-// The candidates above, the largest prime below 2^53, and 2^53 - 1.
+// One of each kind of the candidates above, and the largest prime below 2^53.
 std::vector<uint64_t> top_of_range(void)
 {
-    std::vector<uint64_t> candidates(std::begin(double_rounding_primes), std::end(double_rounding_primes));
+    std::vector<uint64_t> candidates = {double_rounding_primes[0], two_pow_53 - 111};
     for (const auto &row : small_factor_and_prime)
         candidates.push_back(row[0] * row[1]);
-    candidates.push_back(two_pow_53 - 111);
-    candidates.push_back(two_pow_53 - 1);
     return candidates;
 }
 
@@ -226,36 +224,56 @@ TEST_P(EveryPath, AgreesWithPlainFormInLargeWindowsAndBelowTwoPow53)
 }
 
 // Candidates around the ends of blocks and steps: for each top = floor(sqrt(n))
-// in runs of 48, no shorter than any path's step (8 divisors on the portable
-// path; 16, 12 and 8 on the AVX2 paths; 24, 40 and 16 on the AVX-512 ones), so
-// that every count of divisors left over after the last whole step occurs, the
-// squares and their neighbours, primes, and twice and three times a prime,
-// whose only trial divisor lies in the last block.
-TEST_P(EveryPath, AgreesWithPlainFormAtBlockEdges)
+// in a run of 48 from first_top, no shorter than any path's step (8 divisors
+// on the portable path; 16, 12 and 8 on the AVX2 paths; 24, 40 and 16 on the
+// AVX-512 ones), so that every count of divisors left over after the last
+// whole step occurs, the squares and their neighbours, primes, and twice and
+// three times a prime, whose only trial divisor lies in the last block.
+std::vector<uint64_t> block_edges(uint64_t first_top)
 {
     std::vector<uint64_t> candidates;
-    for (uint64_t top = 2; top < 50; top++)
-        for (uint64_t n = top * top; n < (top + 1) * (top + 1); n++)
+    for (uint64_t top = first_top; top < first_top + 48; top++) {
+        uint64_t square = top * top;
+        for (uint64_t n : {square - 1, square, square + 1, square + 2 * top})
             candidates.push_back(n);
-    for (uint64_t first_top : {uint64_t{1000}, uint64_t{1000000}}) {
-        for (uint64_t top = first_top; top < first_top + 48; top++) {
-            uint64_t square = top * top;
-            for (uint64_t n : {square - 1, square, square + 1, square + 2 * top})
-                candidates.push_back(n);
-            for (uint64_t factor = 1; factor <= 3; factor++) {
-                uint64_t prime = (square + factor - 1) / factor;
-                while (!is_prime(prime))
-                    prime++;
-                candidates.push_back(factor * prime);
-            }
+        for (uint64_t factor = 1; factor <= 3; factor++) {
+            uint64_t prime = (square + factor - 1) / factor;
+            while (!is_prime(prime))
+                prime++;
+            candidates.push_back(factor * prime);
         }
     }
+    return candidates;
+}
+
+// Every candidate whose top is below 50, and the block edges for tops from 1000.
+TEST_P(EveryPath, AgreesWithPlainFormAtBlockEdges)
+{
+    std::vector<uint64_t> candidates = block_edges(1000);
+    for (uint64_t n = 4; n < 50 * 50; n++)
+        candidates.push_back(n);
     expect_plain_verdicts(candidates);
+}
+
+// The same edges with tops from a million, where a candidate costs up to a
+// million divisions.
+TEST_P(EveryPath, AgreesWithPlainFormAtBlockEdgesNearAMillion)
+{
+    expect_plain_verdicts(block_edges(1000000));
 }
 
 TEST_P(EveryPath, MatchesReferenceAtTopOfRange)
 {
     expect_plain_verdicts(top_of_range());
+}
+
+// The other double-rounding primes, and 2^53 - 1, whose largest divisor below
+// its square root, 20394401, takes some 75 million divisions to reach.
+TEST_P(EveryPath, MatchesReferenceOnMoreOfTopOfRange)
+{
+    std::vector<uint64_t> candidates(std::begin(double_rounding_primes) + 1, std::end(double_rounding_primes));
+    candidates.push_back(two_pow_53 - 1);
+    expect_plain_verdicts(candidates);
 }
 
 // The name of a path in the tests' names.
