@@ -2,6 +2,11 @@
 // ("%.0lf\n") in the file QUENTARO_LINE_COUNT names, mapped shared so that it
 // outlives the program: their count, then for the first lines when each was
 // formatted (CLOCK_MONOTONIC, ns) and the writes to standard output before it.
+
+// This file defines vsnprintf, which the headers of the fortified C library
+// define too; so it is built without fortification.
+#undef _FORTIFY_SOURCE
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
