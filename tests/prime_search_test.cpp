@@ -271,7 +271,8 @@ TEST_P(EveryPath, MatchesReferenceAtTopOfRange)
 // its square root, 20394401, takes some 75 million divisions to reach.
 TEST_P(EveryPath, MatchesReferenceOnMoreOfTopOfRange)
 {
-    std::vector<uint64_t> candidates(std::begin(double_rounding_primes) + 1, std::end(double_rounding_primes));
+    std::vector<uint64_t> candidates(std::begin(double_rounding_primes) + 1,
+                                     std::end(double_rounding_primes));
     candidates.push_back(two_pow_53 - 1);
     expect_plain_verdicts(candidates);
 }
