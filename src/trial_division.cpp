@@ -1,7 +1,7 @@
 // Trial division of one candidate: why every path's verdict is exact, the
 // portable path, two divisions at a time, and the choice of path at run time.
-// The vector paths, for 32-bit and 64-bit x86, are in a file per instruction
-// set (see trial_division_paths.hpp).
+// The vector paths, for 32-bit and 64-bit x86 and for 64-bit ARM, are in a
+// file per instruction set (see trial_division_paths.hpp).
 //
 // Each path answers one question: does some whole number d with 2 <= d <= top
 // divide the candidate n, where top = floor(sqrt(n)) and 4 <= n < 2^53?
@@ -39,7 +39,7 @@
 // verdict without the divider: from an estimate r of 1/d they compute the
 // remainder of n by d, exactly, in two rounds. Why, for 4 <= n < 2^53 and
 // 2 <= d <= floor(sqrt(n)) < 2^26.5, with e a bound on |r*d - 1|:
-// - A Newton step, two FMAs of one rounding each, takes an r with
+// - On x86 a Newton step, two FMAs of one rounding each, takes an r with
 //   |r*d - 1| = x to one with |r*d - 1| <= x^2 + 2^-52.9, for x < 2^-11.
 // - On AVX-512 r is rcp14 (relative error below 2^-14) after one Newton step:
 //   e = 2^-28 + 2^-52.9 < 2^-27.9.
@@ -48,15 +48,31 @@
 //   by a relative 2^-24 at most, so this first r has |r*d - 1| < 2^-11.4. The
 //   Newton steps work with d itself, so this is the only error d's rounding
 //   brings. Two steps: below 2^-22.79, then e < 2^-45.5.
+// - On 64-bit ARM the first r is FRECPE of d. It depends only on d's exponent
+//   and the first 8 bits of its fraction, so it is the same across each of
+//   the 256 intervals of d of an exponent, where |r*d - 1|, linear in d, is
+//   greatest at one end. Taken over the ends of every interval from 2 to
+//   2^27 under qemu-aarch64, which follows the architecture's table (and
+//   checked again by tests/prime_search_test.cpp on the CPU it runs on), the
+//   greatest is 187 * 2^-16 < 2^-8.45, at d = 2.140625 times a power of two.
+//   Its Newton step is FRECPS, s = 2 - d*r with one rounding, then r*s with
+//   another. With d*r = 1 - x, s = 1 + x + a where |a| <= 2^-53, half an ulp
+//   next to 1, and the product is r*s*(1 + b) with |b| <= 2^-53, so
+//   r*s*d - 1 = (1 - x^2 + a(1 - x))(1 + b) - 1, of size at most
+//   x^2 + 2^-52 (1 + |x|) < x^2 + 2^-51.9 for |x| < 2^-8. Two steps: below
+//   2^-16.9, then e < 2^-33.7. One step would leave n*r off by up to
+//   2^52 * 2^-16.9 = 2^35.1, and the remainder below could then pass 2^53.
 // - Adding C = 1.5 * 2^52 rounds to a whole number: n*r <= 2^52 (1 + e)
 //   puts n*r + C between 2^52 and 3 * 2^52, where every double is whole, and
 //   subtracting C again is exact (Sterbenz). So k0 is whole and
-//   |n/d - k0| <= 1 + (n/d) e, below 2^24.2 on AVX-512 and 2^6.6 on AVX2.
+//   |n/d - k0| <= 1 + (n/d) e, below 2^24.2 on AVX-512, 2^18.4 on ARM and
+//   2^6.6 on AVX2.
 // - remainder = n - k0*d, one rounding of a whole number below
-//   d * 2^24.2 < 2^51 in size (2^33.1 on AVX2), is exact; d divides n exactly
-//   when it divides remainder.
-// - remainder*r lies within 2^24.2 * 2^-27.9 < 0.1 of remainder/d (on AVX2
-//   within 2^6.6 * 2^-45.5 = 2^-38.9), and remainder*r + C between 2^52 and
+//   d * 2^24.2 < 2^51 in size (2^44.9 on ARM, 2^33.1 on AVX2), is exact; d
+//   divides n exactly when it divides remainder.
+// - remainder*r lies within 2^24.2 * 2^-27.9 < 0.1 of remainder/d (on ARM
+//   within 2^18.4 * 2^-33.7 = 2^-15.3, on AVX2 within
+//   2^6.6 * 2^-45.5 = 2^-38.9), and remainder*r + C between 2^52 and
 //   2^53, where the doubles are the whole numbers and nothing else: so k1 is
 //   the whole number nearest remainder*r. This holds for a negative
 //   remainder too, which is why C is 1.5 * 2^52 here: with 2^52, a negative
@@ -146,7 +162,7 @@ bool has_divisor_portable(double n, double top)
     return false;
 }
 
-#if defined(X86_VECTOR_PATHS)
+#if defined(X86_VECTOR_PATHS) || defined(NEON_VECTOR_PATHS)
 
 // A composite candidate for timing the mixes: 94880011 * 94928027,
 // both prime, so walking down from its top, 94904015, its first divisor is
@@ -172,7 +188,9 @@ std::chrono::steady_clock::duration time_on(trial_path path) noexcept
 // touches each alike, and each path counts its least time: interruptions only
 // ever add time, so the least is the one closest to the path's true speed.
 // Each run is some 24,000 divisions, so four paths take 670,000: 0.4 ms at
-// 1.7 divisions per nanosecond, 1.3 ms at 0.5.
+// 1.7 divisions per nanosecond, 1.3 ms at 0.5. On a Cortex-A72 at 1.5 GHz,
+// where llvm-mca estimates 0.031 and 0.129 divisions per cycle for the two
+// ARM paths, about 4.5 ms.
 template <size_t path_count> trial_path fastest_of(const trial_path (&paths)[path_count]) noexcept
 {
     const int round_count = 7;
@@ -242,6 +260,11 @@ bool trial_path_supported(trial_path path) noexcept
     default:
         break;
     }
+#elif defined(NEON_VECTOR_PATHS)
+    // NEON, with FRECPE, FRECPS and FMA for doubles, is part of every 64-bit
+    // ARM CPU.
+    if (path == trial_path::neon_fma_only)
+        return true;
 #endif
     return path == trial_path::portable;
 }
@@ -259,8 +282,16 @@ trial_path fastest_trial_path(void) noexcept
                                     trial_path::avx2_balanced, trial_path::avx2_fma_heavy};
         return fastest_of(paths);
     }
-#endif
     return trial_path::portable;
+#elif defined(NEON_VECTOR_PATHS)
+    // The portable path is NEON on the divider alone here. By llvm-mca's
+    // estimates (doc/benchmarks.md) it is the faster on Apple M1, Neoverse N1
+    // and V1, and FMA blocks alone on Cortex-A72, Neoverse N2 and V2.
+    const trial_path paths[] = {trial_path::portable, trial_path::neon_fma_only};
+    return fastest_of(paths);
+#else
+    return trial_path::portable;
+#endif
 }
 
 bool has_trial_divisor_on(trial_path path, double candidate)
@@ -284,6 +315,10 @@ bool has_trial_divisor_on(trial_path path, double candidate)
     case trial_path::avx2_balanced:
     case trial_path::avx2_fma_heavy:
         return has_divisor_on_avx2(path, candidate, top);
+#endif
+#if defined(NEON_VECTOR_PATHS)
+    case trial_path::neon_fma_only:
+        return has_divisor_neon(candidate, top);
 #endif
     default:
         return has_divisor_portable(candidate, top);
