@@ -1,7 +1,8 @@
 // Divisions per nanosecond, shown as Gdiv (10^9 divisions) per second: each
 // trial division path (each mix of divider and FMA blocks among the AVX2 and
-// AVX-512 ones) and the plain form on primes of three sizes, and the machine's peak
-// rate of vector division; and how long the choice of the fastest path takes.
+// AVX-512 ones, and NEON's FMA blocks) and the plain form on primes of three
+// sizes, and the machine's peak rate of vector division; and how long the
+// choice of the fastest path takes.
 #include <cmath>
 
 #include <benchmark/benchmark.h>
@@ -122,6 +123,7 @@ BENCHMARK(trial_division<false, trial_path::avx2_divider_heavy>)
     ->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::avx2_balanced>)->Name("avx2_balanced")->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::avx2_fma_heavy>)->Name("avx2_fma_heavy")->DenseRange(0, 2);
+BENCHMARK(trial_division<false, trial_path::neon_fma_only>)->Name("neon_fma_only")->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::avx512_divider_heavy>)
     ->Name("avx512_divider_heavy")
     ->DenseRange(0, 2);

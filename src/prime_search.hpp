@@ -10,13 +10,14 @@ constexpr double exact_limit = 9007199254740992.0;
 // verdicts; they differ in speed and in the CPUs they need. The mixes keep
 // the divider and the FMA units busy at once, and differ in how many blocks of
 // divisors each step gives to each (divider : FMA): blocks of four on AVX2,
-// of eight on AVX-512.
+// of eight on AVX-512, which come last.
 enum class trial_path {
     portable,               // plain C++, any CPU
     avx2,                   // x86 with AVX2 and FMA: four divisions at a time, on the divider alone
     avx2_divider_heavy,     // x86 with AVX2 and FMA, 2 : 1
     avx2_balanced,          // x86 with AVX2 and FMA, 1 : 1
     avx2_fma_heavy,         // x86 with AVX2 and FMA, 1 : 2
+    neon_fma_only,          // 64-bit ARM: two divisions at a time, eight blocks a step, FMA alone
     avx512_divider_heavy,   // x86 with AVX-512, 2 : 1
     avx512_divider_leaning, // x86 with AVX-512, 3 : 2
     avx512_balanced,        // x86 with AVX-512, 1 : 1
@@ -27,8 +28,9 @@ enum class trial_path {
 bool trial_path_supported(trial_path path) noexcept;
 
 // The fastest path this CPU supports. It times the AVX-512 paths, or where
-// the CPU lacks AVX-512 the AVX2 ones, on the same short run: a tenth of a
-// millisecond on a fast CPU, one or two on a slow one.
+// the CPU lacks AVX-512 the AVX2 ones, or on 64-bit ARM the NEON one and the
+// portable path, on the same short run: a tenth of a millisecond on a fast
+// CPU, a few on a slow one.
 trial_path fastest_trial_path(void) noexcept;
 
 // True when some whole number from floor(sqrt(candidate)) down to 2 divides

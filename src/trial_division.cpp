@@ -1,6 +1,7 @@
-// Trial division of one candidate: a portable path, two divisions at a time,
-// and, on 32-bit and 64-bit x86, wider vector paths chosen at run time by what
-// the CPU supports.
+// Trial division of one candidate: why every path's verdict is exact, the
+// portable path, two divisions at a time, and the choice of path at run time.
+// The vector paths, for 32-bit and 64-bit x86 and for 64-bit ARM, are in a
+// file per instruction set (see trial_division_paths.hpp).
 //
 // Each path answers one question: does some whole number d with 2 <= d <= top
 // divide the candidate n, where top = floor(sqrt(n)) and 4 <= n < 2^53?
@@ -29,10 +30,58 @@
 // divisor missed. The last block of the portable path may hold the divisor 1
 // in its second lane, where this test can fail; that lane is ignored.
 //
+// In the vector paths a block's divisors are consecutive and descending. In
+// the last block, lanes below 2 are raised to 2: that block starts at 2 or
+// above and ends below 2, so it holds 2 already and the raised lanes test
+// nothing new.
+//
 // The vector paths also send blocks to the FMA units, which find the same
 // verdict without the divider: from an estimate r of 1/d they compute the
-// remainder of n by d, exactly, in two rounds (see
-// dividing_lanes_by_reciprocal below).
+// remainder of n by d, exactly, in two rounds. Why, for 4 <= n < 2^53 and
+// 2 <= d <= floor(sqrt(n)) < 2^26.5, with e a bound on |r*d - 1|:
+// - On x86 a Newton step, two FMAs of one rounding each, takes an r with
+//   |r*d - 1| = x to one with |r*d - 1| <= x^2 + 2^-52.9, for x < 2^-11.
+// - On AVX-512 r is rcp14 (relative error below 2^-14) after one Newton step:
+//   e = 2^-28 + 2^-52.9 < 2^-27.9.
+// - On AVX2 the first r is rcpps (relative error at most 1.5 * 2^-12) of d
+//   rounded to a float. That rounding is not exact above 2^24, but it moves d
+//   by a relative 2^-24 at most, so this first r has |r*d - 1| < 2^-11.4. The
+//   Newton steps work with d itself, so this is the only error d's rounding
+//   brings. Two steps: below 2^-22.79, then e < 2^-45.5.
+// - On 64-bit ARM the first r is FRECPE of d. It depends only on d's exponent
+//   and the first 8 bits of its fraction, so it is the same across each of
+//   the 256 intervals of d of an exponent, where |r*d - 1|, linear in d, is
+//   greatest at one end. Taken over the ends of every interval from 2 to
+//   2^27 under qemu-aarch64, which follows the architecture's table (and
+//   checked again by tests/prime_search_test.cpp on the CPU it runs on), the
+//   greatest is 187 * 2^-16 < 2^-8.45, at d = 2.140625 times a power of two.
+//   Its Newton step is FRECPS, s = 2 - d*r with one rounding, then r*s with
+//   another. With d*r = 1 - x, s = 1 + x + a where |a| <= 2^-53, half an ulp
+//   next to 1, and the product is r*s*(1 + b) with |b| <= 2^-53, so
+//   r*s*d - 1 = (1 - x^2 + a(1 - x))(1 + b) - 1, of size at most
+//   x^2 + 2^-52 (1 + |x|) < x^2 + 2^-51.9 for |x| < 2^-8. Two steps: below
+//   2^-16.9, then e < 2^-33.7. One step would leave n*r off by up to
+//   2^52 * 2^-16.9 = 2^35.1, and the remainder below could then pass 2^53.
+// - Adding C = 1.5 * 2^52 rounds to a whole number: n*r <= 2^52 (1 + e)
+//   puts n*r + C between 2^52 and 3 * 2^52, where every double is whole, and
+//   subtracting C again is exact (Sterbenz). So k0 is whole and
+//   |n/d - k0| <= 1 + (n/d) e, below 2^24.2 on AVX-512, 2^18.4 on ARM and
+//   2^6.6 on AVX2.
+// - remainder = n - k0*d, one rounding of a whole number below
+//   d * 2^24.2 < 2^51 in size (2^44.9 on ARM, 2^33.1 on AVX2), is exact; d
+//   divides n exactly when it divides remainder.
+// - remainder*r lies within 2^24.2 * 2^-27.9 < 0.1 of remainder/d (on ARM
+//   within 2^18.4 * 2^-33.7 = 2^-15.3, on AVX2 within
+//   2^6.6 * 2^-45.5 = 2^-38.9), and remainder*r + C between 2^52 and
+//   2^53, where the doubles are the whole numbers and nothing else: so k1 is
+//   the whole number nearest remainder*r. This holds for a negative
+//   remainder too, which is why C is 1.5 * 2^52 here: with 2^52, a negative
+//   remainder would put the sum below 2^52, where halves are doubles, and
+//   remainder -1 with d = 2 would give k1 = -1/2 and rest 0.
+// - If d divides remainder, their quotient lies within 0.1 of remainder*r,
+//   so k1 is that quotient and remainder - k1*d is exactly 0. If not,
+//   remainder - k1*d is a nonzero whole number, of size below
+//   d * (0.1 + 0.5) < 2^26.5, so the FMA gives it exactly.
 //
 // These arguments count one rounding per operation. On 32-bit x86 the compiler
 // may do double arithmetic on the x87 unit, which by default rounds to 64-bit
@@ -49,17 +98,13 @@
 // ends of the double range.) So the arguments above hold on every path,
 // whatever the compiler keeps in registers.
 #include "prime_search.hpp"
+#include "trial_division_paths.hpp"
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
-
-#if defined(__x86_64__) || defined(__i386__)
-#define X86_VECTOR_PATHS
-#include <immintrin.h>
-#endif
 
 #if defined(__i386__) && !defined(__SSE2_MATH__)
 #define X87_ARITHMETIC
@@ -117,171 +162,7 @@ bool has_divisor_portable(double n, double top)
     return false;
 }
 
-#if defined(X86_VECTOR_PATHS)
-
-// In the vector paths a block's divisors are consecutive and descending. In the
-// last block, lanes below 2 are raised to 2: that block starts at 2 or above and
-// ends below 2, so it holds 2 already and the raised lanes test nothing new.
-
-// Lanes of d that divide n, by the plain test: the quotient equals its floor.
-__attribute__((target("avx2"))) __m256d dividing_lanes_avx2(__m256d n, __m256d d)
-{
-    __m256d quotient = _mm256_div_pd(n, d);
-    return _mm256_cmp_pd(quotient, _mm256_floor_pd(quotient), _CMP_EQ_OQ);
-}
-
-// Lanes of d that divide n, found with the FMA units instead of the divider,
-// for the same n and d as dividing_lanes_by_reciprocal below, which says why
-// it is exact. AVX2 has no reciprocal estimate for doubles, so the first one
-// comes from the divisor rounded to a float, and two Newton steps follow.
-__attribute__((target("avx2,fma"))) __m256d dividing_lanes_by_reciprocal_avx2(__m256d n, __m256d d)
-{
-    const __m256d one = _mm256_set1_pd(1), round_to_whole = _mm256_set1_pd(6755399441055744.0);
-    __m256d r = _mm256_cvtps_pd(_mm_rcp_ps(_mm256_cvtpd_ps(d)));
-    r = _mm256_fmadd_pd(r, _mm256_fnmadd_pd(d, r, one), r);
-    r = _mm256_fmadd_pd(r, _mm256_fnmadd_pd(d, r, one), r);
-    __m256d k0 = _mm256_sub_pd(_mm256_fmadd_pd(n, r, round_to_whole), round_to_whole);
-    __m256d remainder = _mm256_fnmadd_pd(k0, d, n);
-    __m256d k1 = _mm256_sub_pd(_mm256_fmadd_pd(remainder, r, round_to_whole), round_to_whole);
-    __m256d rest = _mm256_fnmadd_pd(k1, d, remainder);
-    return _mm256_cmp_pd(rest, _mm256_setzero_pd(), _CMP_EQ_OQ);
-}
-
-// The divisors of block number block of a step whose first block is base:
-// base - 4 * block, lane by lane. Computed from base alone, so that no block
-// waits for the one before it.
-__attribute__((target("avx2"))) __m256d block_divisors_avx2(__m256d base, int block)
-{
-    return _mm256_sub_pd(base, _mm256_set1_pd(4.0 * block));
-}
-
-// As has_divisor_portable, four divisors at a time. Each step sends
-// division_blocks blocks to the divider and fma_blocks blocks to the FMA units,
-// which work at the same time; the best proportion depends on the CPU. Only
-// the base of each step is computed from the one before it.
-template <int division_blocks, int fma_blocks>
-__attribute__((target("avx2,fma"))) bool has_divisor_avx2(double n, double top)
-{
-    const int block_count = division_blocks + fma_blocks;
-    const double divisors_per_step = 4.0 * block_count;
-    const __m256d numerator = _mm256_set1_pd(n), two = _mm256_set1_pd(2);
-    const __m256d step = _mm256_set1_pd(divisors_per_step), four = _mm256_set1_pd(4);
-    __m256d base = _mm256_sub_pd(_mm256_set1_pd(top), _mm256_setr_pd(0, 1, 2, 3));
-    double next = top;
-    for (; next - (divisors_per_step - 1) >= 2; next -= divisors_per_step) {
-        __m256d found = _mm256_setzero_pd();
-        for (int block = 0; block < division_blocks; block++)
-            found = _mm256_or_pd(found, dividing_lanes_avx2(numerator, block_divisors_avx2(base, block)));
-        for (int block = division_blocks; block < block_count; block++)
-            found = _mm256_or_pd(
-                found, dividing_lanes_by_reciprocal_avx2(numerator, block_divisors_avx2(base, block)));
-        if (!_mm256_testz_pd(found, found))
-            return true;
-        base = _mm256_sub_pd(base, step);
-    }
-    for (; next >= 2; next -= 4) {
-        __m256d found = dividing_lanes_avx2(numerator, _mm256_max_pd(base, two));
-        if (!_mm256_testz_pd(found, found))
-            return true;
-        base = _mm256_sub_pd(base, four);
-    }
-    return false;
-}
-
-// GCC 12 warns that the AVX-512 intrinsics' own placeholder for "any value"
-// may be used uninitialized; it is meant to be, and every lane is overwritten.
-// Clang does not know that warning, and would warn about its name instead.
-#pragma GCC diagnostic push
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-
-// Lanes of d that divide n, by the plain test on the divider.
-__attribute__((target("avx512f"))) __mmask8 dividing_lanes_by_division(__m512d n, __m512d d)
-{
-    __m512d quotient = _mm512_div_pd(n, d);
-    __m512d floor = _mm512_roundscale_pd(quotient, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
-    return _mm512_cmp_pd_mask(quotient, floor, _CMP_EQ_OQ);
-}
-
-// Lanes of d that divide n, found with the FMA units instead of the divider,
-// for 4 <= n < 2^53 and 2 <= d <= floor(sqrt(n)) < 2^26.5. Why it is exact,
-// here and in dividing_lanes_by_reciprocal_avx2, where only the estimate r of
-// 1/d is found another way, with e a bound on |r*d - 1|:
-// - A Newton step, two FMAs of one rounding each, takes an r with
-//   |r*d - 1| = x to one with |r*d - 1| <= x^2 + 2^-52.9, for x < 2^-11.
-// - Here r is rcp14 (relative error below 2^-14) after one Newton step:
-//   e = 2^-28 + 2^-52.9 < 2^-27.9.
-// - On AVX2 the first r is rcpps (relative error at most 1.5 * 2^-12) of d
-//   rounded to a float. That rounding is not exact above 2^24, but it moves d
-//   by a relative 2^-24 at most, so this first r has |r*d - 1| < 2^-11.4. The
-//   Newton steps work with d itself, so this is the only error d's rounding
-//   brings. Two steps: below 2^-22.79, then e < 2^-45.5.
-// - Adding C = 1.5 * 2^52 rounds to a whole number: n*r <= 2^52 (1 + e)
-//   puts n*r + C between 2^52 and 3 * 2^52, where every double is whole, and
-//   subtracting C again is exact (Sterbenz). So k0 is whole and
-//   |n/d - k0| <= 1 + (n/d) e, below 2^24.2 here and 2^6.6 on AVX2.
-// - remainder = n - k0*d, one rounding of a whole number below
-//   d * 2^24.2 < 2^51 in size (2^33.1 on AVX2), is exact; d divides n exactly
-//   when it divides remainder.
-// - remainder*r lies within 2^24.2 * 2^-27.9 < 0.1 of remainder/d (on AVX2
-//   within 2^6.6 * 2^-45.5 = 2^-38.9), and remainder*r + C between 2^52 and
-//   2^53, where the doubles are the whole numbers and nothing else: so k1 is
-//   the whole number nearest remainder*r. This holds for a negative
-//   remainder too, which is why C is 1.5 * 2^52 here: with 2^52, a negative
-//   remainder would put the sum below 2^52, where halves are doubles, and
-//   remainder -1 with d = 2 would give k1 = -1/2 and rest 0.
-// - If d divides remainder, their quotient lies within 0.1 of remainder*r,
-//   so k1 is that quotient and remainder - k1*d is exactly 0. If not,
-//   remainder - k1*d is a nonzero whole number, of size below
-//   d * (0.1 + 0.5) < 2^26.5, so the FMA gives it exactly.
-__attribute__((target("avx512f"))) __mmask8 dividing_lanes_by_reciprocal(__m512d n, __m512d d)
-{
-    const __m512d one = _mm512_set1_pd(1), round_to_whole = _mm512_set1_pd(6755399441055744.0);
-    __m512d r = _mm512_rcp14_pd(d);
-    r = _mm512_fmadd_pd(r, _mm512_fnmadd_pd(d, r, one), r);
-    __m512d k0 = _mm512_sub_pd(_mm512_fmadd_pd(n, r, round_to_whole), round_to_whole);
-    __m512d remainder = _mm512_fnmadd_pd(k0, d, n);
-    __m512d k1 = _mm512_sub_pd(_mm512_fmadd_pd(remainder, r, round_to_whole), round_to_whole);
-    __m512d rest = _mm512_fnmadd_pd(k1, d, remainder);
-    return _mm512_cmp_pd_mask(rest, _mm512_setzero_pd(), _CMP_EQ_OQ);
-}
-
-// As block_divisors_avx2, for blocks of eight: base - 8 * block.
-__attribute__((target("avx512f"))) __m512d block_divisors_avx512(__m512d base, int block)
-{
-    return _mm512_sub_pd(base, _mm512_set1_pd(8.0 * block));
-}
-
-// As has_divisor_avx2, eight divisors at a time.
-template <int division_blocks, int fma_blocks>
-__attribute__((target("avx512f"))) bool has_divisor_avx512(double n, double top)
-{
-    const int block_count = division_blocks + fma_blocks;
-    const double divisors_per_step = 8.0 * block_count;
-    const __m512d numerator = _mm512_set1_pd(n), two = _mm512_set1_pd(2);
-    const __m512d step = _mm512_set1_pd(divisors_per_step), eight = _mm512_set1_pd(8);
-    __m512d base = _mm512_sub_pd(_mm512_set1_pd(top), _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7));
-    double next = top;
-    for (; next - (divisors_per_step - 1) >= 2; next -= divisors_per_step) {
-        __mmask8 found = 0;
-        for (int block = 0; block < division_blocks; block++)
-            found |= dividing_lanes_by_division(numerator, block_divisors_avx512(base, block));
-        for (int block = division_blocks; block < block_count; block++)
-            found |= dividing_lanes_by_reciprocal(numerator, block_divisors_avx512(base, block));
-        if (found)
-            return true;
-        base = _mm512_sub_pd(base, step);
-    }
-    for (; next >= 2; next -= 8) {
-        if (dividing_lanes_by_reciprocal(numerator, _mm512_max_pd(base, two)))
-            return true;
-        base = _mm512_sub_pd(base, eight);
-    }
-    return false;
-}
-
-#pragma GCC diagnostic pop
+#if defined(X86_VECTOR_PATHS) || defined(NEON_VECTOR_PATHS)
 
 // A composite candidate for timing the mixes: 94880011 * 94928027,
 // both prime, so walking down from its top, 94904015, its first divisor is
@@ -307,7 +188,9 @@ std::chrono::steady_clock::duration time_on(trial_path path) noexcept
 // touches each alike, and each path counts its least time: interruptions only
 // ever add time, so the least is the one closest to the path's true speed.
 // Each run is some 24,000 divisions, so four paths take 670,000: 0.4 ms at
-// 1.7 divisions per nanosecond, 1.3 ms at 0.5.
+// 1.7 divisions per nanosecond, 1.3 ms at 0.5. On a Cortex-A72 at 1.5 GHz,
+// where llvm-mca estimates 0.031 and 0.129 divisions per cycle for the two
+// ARM paths, about 4.5 ms.
 template <size_t path_count> trial_path fastest_of(const trial_path (&paths)[path_count]) noexcept
 {
     const int round_count = 7;
@@ -377,6 +260,11 @@ bool trial_path_supported(trial_path path) noexcept
     default:
         break;
     }
+#elif defined(NEON_VECTOR_PATHS)
+    // NEON, with FRECPE, FRECPS and FMA for doubles, is part of every 64-bit
+    // ARM CPU.
+    if (path == trial_path::neon_fma_only)
+        return true;
 #endif
     return path == trial_path::portable;
 }
@@ -394,8 +282,16 @@ trial_path fastest_trial_path(void) noexcept
                                     trial_path::avx2_balanced, trial_path::avx2_fma_heavy};
         return fastest_of(paths);
     }
-#endif
     return trial_path::portable;
+#elif defined(NEON_VECTOR_PATHS)
+    // The portable path is NEON on the divider alone here. By llvm-mca's
+    // estimates (doc/benchmarks.md) it is the faster on Apple M1, Neoverse N1
+    // and V1, and FMA blocks alone on Cortex-A72, Neoverse N2 and V2.
+    const trial_path paths[] = {trial_path::portable, trial_path::neon_fma_only};
+    return fastest_of(paths);
+#else
+    return trial_path::portable;
+#endif
 }
 
 bool has_trial_divisor_on(trial_path path, double candidate)
@@ -410,21 +306,19 @@ bool has_trial_divisor_on(trial_path path, double candidate)
     switch (path) {
 #if defined(X86_VECTOR_PATHS)
     case trial_path::avx512_divider_heavy:
-        return has_divisor_avx512<2, 1>(candidate, top);
     case trial_path::avx512_divider_leaning:
-        return has_divisor_avx512<3, 2>(candidate, top);
     case trial_path::avx512_balanced:
-        return has_divisor_avx512<1, 1>(candidate, top);
     case trial_path::avx512_fma_heavy:
-        return has_divisor_avx512<1, 2>(candidate, top);
+        return has_divisor_on_avx512(path, candidate, top);
     case trial_path::avx2:
-        return has_divisor_avx2<4, 0>(candidate, top);
     case trial_path::avx2_divider_heavy:
-        return has_divisor_avx2<2, 1>(candidate, top);
     case trial_path::avx2_balanced:
-        return has_divisor_avx2<1, 1>(candidate, top);
     case trial_path::avx2_fma_heavy:
-        return has_divisor_avx2<1, 2>(candidate, top);
+        return has_divisor_on_avx2(path, candidate, top);
+#endif
+#if defined(NEON_VECTOR_PATHS)
+    case trial_path::neon_fma_only:
+        return has_divisor_neon(candidate, top);
 #endif
     default:
         return has_divisor_portable(candidate, top);

@@ -1,5 +1,6 @@
 // Checks trial division against an independent integer primality test, and
 // every fast path against the plain form.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <iterator>
@@ -7,6 +8,9 @@
 #include <vector>
 
 #include <gtest/gtest.h>
+#if defined(__aarch64__)
+#include <arm_neon.h>
+#endif
 
 #include "plain_trial_division.hpp"
 #include "prime_search.hpp"
@@ -167,6 +171,30 @@ TEST(HasTrialDivisor, ReferenceAgreesOnKnownValues)
         EXPECT_TRUE(is_prime(row[1])) << row[1];
 }
 
+// The premise of the ARM path's proof (src/trial_division.cpp), on the CPU
+// at hand: FRECPE's estimate r of 1/d is the same at both ends of each
+// interval of d that shares its exponent and the first 8 bits of its
+// fraction, and |r*d - 1| at the ends of every such interval from 2 to 2^27
+// stays within 187 * 2^-16. Each product there has at most 18 significant
+// bits, so it and its difference from 1 are exact.
+TEST(HasTrialDivisor, ArmReciprocalEstimateIsWithinTheProofsBound)
+{
+#if defined(__aarch64__)
+    double worst = 0;
+    for (int exponent = 1; exponent < 27; exponent++)
+        for (int leading = 0; leading < 256; leading++) {
+            double first = std::ldexp(1 + leading / 256.0, exponent),
+                   end = std::ldexp(1 + (leading + 1) / 256.0, exponent);
+            double r = vgetq_lane_f64(vrecpeq_f64(vdupq_n_f64(first)), 0);
+            EXPECT_EQ(vgetq_lane_f64(vrecpeq_f64(vdupq_n_f64(std::nextafter(end, 0))), 0), r) << first;
+            worst = std::max({worst, std::abs(r * first - 1), std::abs(r * end - 1)});
+        }
+    EXPECT_LE(worst, 187 / 65536.0);
+#else
+    GTEST_SKIP() << "FRECPE is an instruction of 64-bit ARM";
+#endif
+}
+
 TEST(FastestTrialPath, IsSupported)
 {
     trial_path chosen = fastest_trial_path();
@@ -225,10 +253,11 @@ TEST_P(EveryPath, AgreesWithPlainFormInLargeWindowsAndBelowTwoPow53)
 
 // Candidates around the ends of blocks and steps: for each top = floor(sqrt(n))
 // in a run of 48 from first_top, no shorter than any path's step (8 divisors
-// on the portable path; 16, 12 and 8 on the AVX2 paths; 24, 40 and 16 on the
-// AVX-512 ones), so that every count of divisors left over after the last
-// whole step occurs, the squares and their neighbours, primes, and twice and
-// three times a prime, whose only trial divisor lies in the last block.
+// on the portable path; 16, 12 and 8 on the AVX2 paths; 16 on the NEON one;
+// 24, 40 and 16 on the AVX-512 ones), so that every count of divisors left
+// over after the last whole step occurs, the squares and their neighbours,
+// primes, and twice and three times a prime, whose only trial divisor lies in
+// the last block.
 std::vector<uint64_t> block_edges(uint64_t first_top)
 {
     std::vector<uint64_t> candidates;
@@ -289,6 +318,8 @@ std::string path_name(const testing::TestParamInfo<trial_path> &info)
         return "avx2_balanced";
     case trial_path::avx2_fma_heavy:
         return "avx2_fma_heavy";
+    case trial_path::neon_fma_only:
+        return "neon_fma_only";
     case trial_path::avx512_divider_heavy:
         return "avx512_divider_heavy";
     case trial_path::avx512_divider_leaning:
@@ -305,7 +336,7 @@ std::string path_name(const testing::TestParamInfo<trial_path> &info)
 INSTANTIATE_TEST_SUITE_P(Paths, EveryPath,
                          testing::Values(trial_path::portable, trial_path::avx2,
                                          trial_path::avx2_divider_heavy, trial_path::avx2_balanced,
-                                         trial_path::avx2_fma_heavy, trial_path::avx512_divider_heavy,
-                                         trial_path::avx512_divider_leaning, trial_path::avx512_balanced,
-                                         trial_path::avx512_fma_heavy),
+                                         trial_path::avx2_fma_heavy, trial_path::neon_fma_only,
+                                         trial_path::avx512_divider_heavy, trial_path::avx512_divider_leaning,
+                                         trial_path::avx512_balanced, trial_path::avx512_fma_heavy),
                          path_name);
