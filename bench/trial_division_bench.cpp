@@ -123,6 +123,9 @@ BENCHMARK(trial_division<false, trial_path::avx2_divider_heavy>)
     ->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::avx2_balanced>)->Name("avx2_balanced")->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::avx2_fma_heavy>)->Name("avx2_fma_heavy")->DenseRange(0, 2);
+BENCHMARK(trial_division<false, trial_path::neon_divider_heavy>)
+    ->Name("neon_divider_heavy")
+    ->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::neon_fma_only>)->Name("neon_fma_only")->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::avx512_divider_heavy>)
     ->Name("avx512_divider_heavy")

@@ -10,14 +10,15 @@ constexpr double exact_limit = 9007199254740992.0;
 // verdicts; they differ in speed and in the CPUs they need. The mixes keep
 // the divider and the FMA units busy at once, and differ in how many blocks of
 // divisors each step gives to each (divider : FMA): blocks of four on AVX2,
-// of eight on AVX-512, which come last.
+// of two on 64-bit ARM, of eight on AVX-512, which come last.
 enum class trial_path {
     portable,               // plain C++, any CPU
     avx2,                   // x86 with AVX2 and FMA: four divisions at a time, on the divider alone
     avx2_divider_heavy,     // x86 with AVX2 and FMA, 2 : 1
     avx2_balanced,          // x86 with AVX2 and FMA, 1 : 1
     avx2_fma_heavy,         // x86 with AVX2 and FMA, 1 : 2
-    neon_fma_only,          // 64-bit ARM: two divisions at a time, eight blocks a step, FMA alone
+    neon_divider_heavy,     // 64-bit ARM, 6 : 2
+    neon_fma_only,          // 64-bit ARM, 0 : 8
     avx512_divider_heavy,   // x86 with AVX-512, 2 : 1
     avx512_divider_leaning, // x86 with AVX-512, 3 : 2
     avx512_balanced,        // x86 with AVX-512, 1 : 1

@@ -189,8 +189,8 @@ std::chrono::steady_clock::duration time_on(trial_path path) noexcept
 // ever add time, so the least is the one closest to the path's true speed.
 // Each run is some 24,000 divisions, so four paths take 670,000: 0.4 ms at
 // 1.7 divisions per nanosecond, 1.3 ms at 0.5. On a Cortex-A72 at 1.5 GHz,
-// where llvm-mca estimates 0.031 and 0.129 divisions per cycle for the two
-// ARM paths, about 4.5 ms.
+// where llvm-mca estimates 0.031, 0.041 and 0.129 divisions per cycle for the
+// three ARM paths, about 7 ms.
 template <size_t path_count> trial_path fastest_of(const trial_path (&paths)[path_count]) noexcept
 {
     const int round_count = 7;
@@ -263,7 +263,7 @@ bool trial_path_supported(trial_path path) noexcept
 #elif defined(NEON_VECTOR_PATHS)
     // NEON, with FRECPE, FRECPS and FMA for doubles, is part of every 64-bit
     // ARM CPU.
-    if (path == trial_path::neon_fma_only)
+    if (path == trial_path::neon_divider_heavy || path == trial_path::neon_fma_only)
         return true;
 #endif
     return path == trial_path::portable;
@@ -285,9 +285,11 @@ trial_path fastest_trial_path(void) noexcept
     return trial_path::portable;
 #elif defined(NEON_VECTOR_PATHS)
     // The portable path is NEON on the divider alone here. By llvm-mca's
-    // estimates (doc/benchmarks.md) it is the faster on Apple M1, Neoverse N1
-    // and V1, and FMA blocks alone on Cortex-A72, Neoverse N2 and V2.
-    const trial_path paths[] = {trial_path::portable, trial_path::neon_fma_only};
+    // estimates (doc/benchmarks.md) it is the fastest on Apple M1, 6:2 on
+    // Neoverse N1 and V1, and FMA blocks alone on Cortex-A72, Neoverse N2
+    // and V2.
+    const trial_path paths[] = {trial_path::portable, trial_path::neon_divider_heavy,
+                                trial_path::neon_fma_only};
     return fastest_of(paths);
 #else
     return trial_path::portable;
@@ -317,8 +319,9 @@ bool has_trial_divisor_on(trial_path path, double candidate)
         return has_divisor_on_avx2(path, candidate, top);
 #endif
 #if defined(NEON_VECTOR_PATHS)
+    case trial_path::neon_divider_heavy:
     case trial_path::neon_fma_only:
-        return has_divisor_neon(candidate, top);
+        return has_divisor_on_neon(path, candidate, top);
 #endif
     default:
         return has_divisor_portable(candidate, top);

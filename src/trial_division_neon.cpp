@@ -1,7 +1,7 @@
-// The NEON path of trial division, for every 64-bit ARM CPU: blocks of two
-// divisors for the FMA units, which find the verdict without the divider. It
-// is timed at start-up against the portable path, which is NEON on the
-// divider alone there. Why its verdicts are exact: the top of
+// The NEON paths of trial division, for every 64-bit ARM CPU: blocks of two
+// divisors, for the divider and for the FMA units, which find the verdict
+// without it. They are timed at start-up against the portable path, which is
+// NEON on the divider alone there. Why their verdicts are exact: the top of
 // src/trial_division.cpp.
 #include "trial_division_paths.hpp"
 
@@ -10,6 +10,13 @@
 #include <arm_neon.h>
 
 namespace {
+
+// Lanes of d that divide n, by the plain test: the quotient equals its floor.
+uint64x2_t dividing_lanes_neon(float64x2_t n, float64x2_t d)
+{
+    float64x2_t quotient = vdivq_f64(n, d);
+    return vceqq_f64(quotient, vrndmq_f64(quotient));
+}
 
 // Lanes of d that divide n, found with the FMA units instead of the divider,
 // for the n and d of a trial division: FRECPE's estimate of 1/d, good to
@@ -42,14 +49,13 @@ bool any_lane(uint64x2_t lanes)
     return vmaxvq_u32(vreinterpretq_u32_u64(lanes)) != 0;
 }
 
-} // namespace
-
-// As the AVX-512 path with FMA blocks alone: each step tests block_count
-// blocks of two, all taken from the step's one base, and the divisors left
-// over go in blocks of two, the last one raised to 2.
-bool has_divisor_neon(double n, double top)
+// As the AVX2 and AVX-512 paths: each step sends division_blocks blocks of
+// two to the divider and fma_blocks blocks to the FMA units, all taken from
+// the step's one base, and the divisors left over go in blocks of two to the
+// FMA units, the last one raised to 2.
+template <int division_blocks, int fma_blocks> bool has_divisor_neon(double n, double top)
 {
-    const int block_count = 8;
+    const int block_count = division_blocks + fma_blocks;
     const double divisors_per_step = 2.0 * block_count;
     const float64x2_t numerator = vdupq_n_f64(n), two = vdupq_n_f64(2);
     const float64x2_t step = vdupq_n_f64(divisors_per_step);
@@ -57,7 +63,9 @@ bool has_divisor_neon(double n, double top)
     double next = top;
     for (; next - (divisors_per_step - 1) >= 2; next -= divisors_per_step) {
         uint64x2_t found = vdupq_n_u64(0);
-        for (int block = 0; block < block_count; block++)
+        for (int block = 0; block < division_blocks; block++)
+            found = vorrq_u64(found, dividing_lanes_neon(numerator, block_divisors_neon(base, block)));
+        for (int block = division_blocks; block < block_count; block++)
             found = vorrq_u64(found,
                               dividing_lanes_by_reciprocal_neon(numerator, block_divisors_neon(base, block)));
         if (any_lane(found))
@@ -70,6 +78,15 @@ bool has_divisor_neon(double n, double top)
         base = vsubq_f64(base, two);
     }
     return false;
+}
+
+} // namespace
+
+bool has_divisor_on_neon(trial_path path, double n, double top)
+{
+    if (path == trial_path::neon_divider_heavy)
+        return has_divisor_neon<6, 2>(n, top);
+    return has_divisor_neon<0, 8>(n, top);
 }
 
 #endif

@@ -24,6 +24,5 @@ bool has_divisor_on_avx512(trial_path path, double n, double top);
 #endif
 
 #if defined(NEON_VECTOR_PATHS)
-// The same question, for the same n and top, on the path neon_fma_only.
-bool has_divisor_neon(double n, double top);
+bool has_divisor_on_neon(trial_path path, double n, double top);
 #endif

@@ -253,7 +253,7 @@ TEST_P(EveryPath, AgreesWithPlainFormInLargeWindowsAndBelowTwoPow53)
 
 // Candidates around the ends of blocks and steps: for each top = floor(sqrt(n))
 // in a run of 48 from first_top, no shorter than any path's step (8 divisors
-// on the portable path; 16, 12 and 8 on the AVX2 paths; 16 on the NEON one;
+// on the portable path; 16, 12 and 8 on the AVX2 paths; 16 on the NEON ones;
 // 24, 40 and 16 on the AVX-512 ones), so that every count of divisors left
 // over after the last whole step occurs, the squares and their neighbours,
 // primes, and twice and three times a prime, whose only trial divisor lies in
@@ -318,6 +318,8 @@ std::string path_name(const testing::TestParamInfo<trial_path> &info)
         return "avx2_balanced";
     case trial_path::avx2_fma_heavy:
         return "avx2_fma_heavy";
+    case trial_path::neon_divider_heavy:
+        return "neon_divider_heavy";
     case trial_path::neon_fma_only:
         return "neon_fma_only";
     case trial_path::avx512_divider_heavy:
@@ -336,7 +338,8 @@ std::string path_name(const testing::TestParamInfo<trial_path> &info)
 INSTANTIATE_TEST_SUITE_P(Paths, EveryPath,
                          testing::Values(trial_path::portable, trial_path::avx2,
                                          trial_path::avx2_divider_heavy, trial_path::avx2_balanced,
-                                         trial_path::avx2_fma_heavy, trial_path::neon_fma_only,
-                                         trial_path::avx512_divider_heavy, trial_path::avx512_divider_leaning,
-                                         trial_path::avx512_balanced, trial_path::avx512_fma_heavy),
+                                         trial_path::avx2_fma_heavy, trial_path::neon_divider_heavy,
+                                         trial_path::neon_fma_only, trial_path::avx512_divider_heavy,
+                                         trial_path::avx512_divider_leaning, trial_path::avx512_balanced,
+                                         trial_path::avx512_fma_heavy),
                          path_name);
