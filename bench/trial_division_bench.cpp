@@ -1,6 +1,6 @@
 // Divisions per nanosecond, shown as Gdiv (10^9 divisions) per second: each
 // trial division path (each mix of divider and FMA blocks among the AVX2 and
-// AVX-512 ones, and NEON's FMA blocks) and the plain form on primes of three
+// AVX-512 ones, and the NEON ones) and the plain form on primes of three
 // sizes, and the machine's peak rate of vector division; and how long the
 // choice of the fastest path takes.
 #include <cmath>
