@@ -14,10 +14,18 @@ void list_primes_after(double start_value)
 
     // Past 2^53 adding 1 no longer moves a double, so the search ends there:
     // every prime a double holds exactly has been written by then.
+    // The candidates go in batches; candidate is the last one tested.
+    double primes[largest_batch];
     double candidate = start_value;
     while (candidate + 1 < exact_limit) {
-        candidate = candidate + 1;
-        if (!has_trial_divisor(candidate))
-            print_prime(candidate);
+        size_t count = batch_length(candidate + 1);
+        // The last batch ends at the last candidate below 2^53.
+        double left = exact_limit - 1 - candidate;
+        if (static_cast<double>(count) > left)
+            count = static_cast<size_t>(left);
+        size_t found = primes_among(candidate + 1, count, primes);
+        for (size_t i = 0; i < found; i++)
+            print_prime(primes[i]);
+        candidate = candidate + static_cast<double>(count);
     }
 }

@@ -2,6 +2,8 @@
 // listing of every prime above a start value.
 #pragma once
 
+#include <cstddef>
+
 // Every whole number below this bound (2^53) is exact in a double; the search
 // stops before its candidate would reach it.
 constexpr double exact_limit = 9007199254740992.0;
@@ -44,6 +46,26 @@ bool has_trial_divisor_on(trial_path path, double candidate);
 
 // has_trial_divisor_on the fastest path this CPU supports.
 bool has_trial_divisor(double candidate);
+
+// The most candidates primes_among takes in one call.
+constexpr size_t largest_batch = 4096;
+
+// How many candidates, from first on, a call of primes_among should take:
+// largest_batch where each candidate takes at most some tens of thousands of
+// divisions, so that they are tested side by side and the batch still takes
+// a few milliseconds at most; one where each is a long search, so that every
+// prime is written as soon as it is found.
+size_t batch_length(double first);
+
+// Stores at primes, in ascending order, each of the count candidates from
+// first on for which has_trial_divisor_on(path, candidate) is false, and
+// returns how many it stored. For 1 <= first, first + count <= 2^53 and
+// count <= largest_batch; primes has room for count. Runs on path, which this
+// CPU must support.
+size_t primes_among_on(trial_path path, double first, size_t count, double *primes);
+
+// primes_among_on the fastest path this CPU supports.
+size_t primes_among(double first, size_t count, double *primes);
 
 // Writes to standard output, one per line and in ascending order, every prime
 // greater than start_value, which must be zero or a positive whole number.

@@ -99,6 +99,7 @@
 // whatever the compiler keeps in registers.
 #include "prime_search.hpp"
 #include "trial_division_paths.hpp"
+#include "trial_division_steps.hpp"
 
 #include <algorithm>
 #include <chrono>
@@ -121,46 +122,111 @@ using double2 = double __attribute__((vector_size(16)));
 // Per lane of a comparison of two double2: all bits set where it holds, else 0.
 using lanes2 = int64_t __attribute__((vector_size(16)));
 
-// Sets in found the lanes of d that divide n, for n < 2^53 and d >= 2: those
-// where the quotient is whole, found by rounding it to a whole number with
-// 2^52 (see the top of the file). A lane with d = 1, whose quotient may pass
-// 2^52, gives no reliable answer; callers ignore it. The vectors go by
-// reference, as passing them by value would change the calling convention on
-// 32-bit x86 without SSE, and GCC warns so.
-void add_dividing_lanes(lanes2 &found, const double2 &n, const double2 &d)
-{
-    const double two_pow_52 = 4503599627370496.0;
-    double2 quotient = n / d;
-    found |= quotient == (quotient + two_pow_52) - two_pow_52;
-}
+// On 32-bit x86 without SSE, GCC warns that a function taking or giving a
+// double2 passes it differently from GCC before 4.6; these functions are
+// internal to this file, so no other code calls them.
+#pragma GCC diagnostic push
+#if !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
 
-// True when some d with 2 <= d <= top divides n. Four blocks of two divisors
-// per step, combined without branches, so that the divisions overlap.
-bool has_divisor_portable(double n, double top)
-{
-    const double2 numerator = {n, n};
-    double2 divisors = {top, top - 1};
-    double next = top;
-    for (; next - 7 >= 2; next -= 8) {
-        lanes2 found = {0, 0};
-        for (double offset : {0.0, 2.0, 4.0, 6.0})
-            add_dividing_lanes(found, numerator, divisors - offset);
-        if (found[0] | found[1])
-            return true;
-        divisors -= 8.0;
+// The family of two-lane blocks on the divider alone, for the step loops
+// (see trial_division_steps.hpp), in the compiler's own vectors. A mask has
+// each lane all ones or all zeros.
+struct portable_blocks {
+    using vec = double2;
+    using mask = lanes2;
+    static constexpr int width = 2;
+
+    static vec broadcast(double x)
+    {
+        return vec{x, x};
     }
-    // At most seven divisors are left, in blocks of two. When their count is
-    // odd, the last block holds 2 and 1, and the lane of 1 is ignored.
-    for (; next >= 2; next -= 2) {
-        lanes2 found = {0, 0};
-        add_dividing_lanes(found, numerator, divisors);
-        found &= divisors >= 2.0;
-        if (found[0] | found[1])
-            return true;
-        divisors -= 2.0;
+
+    static vec lane_numbers(void)
+    {
+        return vec{0, 1};
     }
-    return false;
-}
+
+    static vec minus(vec a, vec b)
+    {
+        return a - b;
+    }
+
+    // The lanes of a where m is set, and of b elsewhere.
+    static vec chosen(mask m, vec a, vec b)
+    {
+        return reinterpret_cast<vec>((reinterpret_cast<mask>(a) & m) | (reinterpret_cast<mask>(b) & ~m));
+    }
+
+    static vec at_least(vec d, double low)
+    {
+        return chosen(d < low, broadcast(low), d);
+    }
+
+    // The lanes whose quotient is whole, found by rounding it to a whole
+    // number with 2^52 (see the top of the file).
+    static mask dividing_by_division(vec n, vec d)
+    {
+        const double two_pow_52 = 4503599627370496.0;
+        vec quotient = n / d;
+        return quotient == (quotient + two_pow_52) - two_pow_52;
+    }
+
+    static mask no_lanes(void)
+    {
+        return mask{0, 0};
+    }
+
+    static mask either(mask a, mask b)
+    {
+        return a | b;
+    }
+
+    static mask but_not(mask a, mask b)
+    {
+        return a & ~b;
+    }
+
+    static bool any(mask m)
+    {
+        return (m[0] | m[1]) != 0;
+    }
+
+    // Each set lane is -1.
+    static int count(mask m)
+    {
+        return static_cast<int>(-(m[0] + m[1]));
+    }
+
+    static mask below_two(vec d)
+    {
+        return d < 2.0;
+    }
+
+    static vec load(const double *from)
+    {
+        return vec{from[0], from[1]};
+    }
+
+    // The first lane of m takes from[0]; the second takes from[1] when the
+    // first took from[0], else from[0].
+    static vec refill(vec v, mask m, const double *from)
+    {
+        vec spread = chosen(mask{m[0], m[0]}, load(from), broadcast(from[0]));
+        return chosen(m, spread, v);
+    }
+
+    // The first lane stored holds v's first lane if m has it, else its second.
+    static void append(double *to, mask m, vec v)
+    {
+        vec gathered = chosen(mask{m[0], m[0]}, v, broadcast(v[1]));
+        to[0] = gathered[0];
+        to[1] = gathered[1];
+    }
+};
+
+#pragma GCC diagnostic pop
 
 #if defined(X86_VECTOR_PATHS) || defined(NEON_VECTOR_PATHS)
 
@@ -324,11 +390,103 @@ bool has_trial_divisor_on(trial_path path, double candidate)
         return has_divisor_on_neon(path, candidate, top);
 #endif
     default:
-        return has_divisor_portable(candidate, top);
+        return has_divisor_in_steps<portable_blocks, 4, 0>(candidate, top);
     }
 }
 
 bool has_trial_divisor(double candidate)
 {
     return has_trial_divisor_on(chosen_path, candidate);
+}
+
+namespace {
+
+// Candidates below this, 2^24, whose tops are below 2^12, are tested in
+// lanes (primes_in_lanes). Above it a candidate takes enough divisions that
+// testing it alone costs nothing measurable more, and on AMD Zen 4 the lanes
+// ran a few per cent slower than the steps of one candidate.
+const double lanewise_limit = 16777216.0;
+
+// A parked lane (see primes_in_lanes): candidate 1 and top 2^60.
+const double parked_candidate = 1, parked_top = 1152921504606846976.0;
+
+// A batch tested in lanes: its candidates, their tops and the primes among
+// them, each with room after the batch for the widest family, of eight
+// lanes. The program has one thread, and no signal handler calls the search.
+const size_t lane_room = parked_room(8);
+double batch_candidates[largest_batch + lane_room];
+double batch_tops[largest_batch + lane_room];
+double batch_primes[largest_batch + lane_room];
+
+// primes_in_lanes on path, which this CPU must support.
+size_t primes_in_lanes_on(trial_path path, size_t count)
+{
+    switch (path) {
+#if defined(X86_VECTOR_PATHS)
+    case trial_path::avx512_divider_heavy:
+    case trial_path::avx512_divider_leaning:
+    case trial_path::avx512_balanced:
+    case trial_path::avx512_fma_heavy:
+        return primes_in_lanes_on_avx512(path, batch_candidates, batch_tops, count, batch_primes);
+    case trial_path::avx2:
+    case trial_path::avx2_divider_heavy:
+    case trial_path::avx2_balanced:
+    case trial_path::avx2_fma_heavy:
+        return primes_in_lanes_on_avx2(path, batch_candidates, batch_tops, count, batch_primes);
+#endif
+#if defined(NEON_VECTOR_PATHS)
+    case trial_path::neon_divider_heavy:
+    case trial_path::neon_fma_only:
+        return primes_in_lanes_on_neon(path, batch_candidates, batch_tops, count, batch_primes);
+#endif
+    default:
+        return primes_in_lanes<portable_blocks, 4, 0>(batch_candidates, batch_tops, count, batch_primes);
+    }
+}
+
+// primes_among_on for candidates whose tops are from least_lane_top to below
+// 2^12, tested in lanes.
+size_t primes_in_lanes_among(trial_path path, double first, size_t count, double *primes)
+{
+    for (size_t i = 0; i < count; i++) {
+        batch_candidates[i] = first + static_cast<double>(i);
+        batch_tops[i] = std::floor(std::sqrt(batch_candidates[i]));
+    }
+    std::fill(batch_candidates + count, batch_candidates + count + lane_room, parked_candidate);
+    std::fill(batch_tops + count, batch_tops + count + lane_room, parked_top);
+    size_t found = primes_in_lanes_on(path, count);
+    // Lanes finish out of order.
+    std::sort(batch_primes, batch_primes + found);
+    std::copy(batch_primes, batch_primes + found, primes);
+    return found;
+}
+
+} // namespace
+
+size_t batch_length(double first)
+{
+    return first < lanewise_limit ? largest_batch : 1;
+}
+
+size_t primes_among_on(trial_path path, double first, size_t count, double *primes)
+{
+    size_t found = 0, tested = 0;
+    while (tested < count) {
+        double candidate = first + static_cast<double>(tested);
+        if (candidate >= least_lane_top * least_lane_top && candidate < lanewise_limit) {
+            auto lanewise = static_cast<size_t>(std::min(static_cast<double>(count - tested), lanewise_limit - candidate));
+            found += primes_in_lanes_among(path, candidate, lanewise, primes + found);
+            tested += lanewise;
+        } else {
+            if (!has_trial_divisor_on(path, candidate))
+                primes[found++] = candidate;
+            tested++;
+        }
+    }
+    return found;
+}
+
+size_t primes_among(double first, size_t count, double *primes)
+{
+    return primes_among_on(chosen_path, first, count, primes);
 }

@@ -5,74 +5,155 @@
 
 #if defined(X86_VECTOR_PATHS)
 
+#include <cstdint>
 #include <immintrin.h>
+
+// Everything below, the step loops included, is compiled for AVX2 and FMA.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2,fma")
+#endif
+
+#include "trial_division_steps.hpp"
 
 namespace {
 
-// Lanes of d that divide n, by the plain test: the quotient equals its floor.
-__attribute__((target("avx2"))) __m256d dividing_lanes_avx2(__m256d n, __m256d d)
-{
-    __m256d quotient = _mm256_div_pd(n, d);
-    return _mm256_cmp_pd(quotient, _mm256_floor_pd(quotient), _CMP_EQ_OQ);
-}
+// For each set of lanes, as the four bits of a lane mask, the orders that
+// move lanes with _mm256_permutevar8x32_ps, which moves the two halves of
+// each double as two 32-bit lanes: gather puts the lanes of the set first,
+// in order, and spread puts the first lanes, in order, into those of the set.
+struct lane_orders {
+    int32_t gather[16][8];
+    int32_t spread[16][8];
+};
 
-// Lanes of d that divide n, found with the FMA units instead of the divider,
-// for the n and d of a trial division. AVX2 has no reciprocal estimate for
-// doubles, so the first one comes from the divisor rounded to a float, and two
-// Newton steps follow.
-__attribute__((target("avx2,fma"))) __m256d dividing_lanes_by_reciprocal_avx2(__m256d n, __m256d d)
+// Builds lane_orders; the lanes it leaves unused take lane 0.
+constexpr lane_orders make_lane_orders(void)
 {
-    const __m256d one = _mm256_set1_pd(1), round_to_whole = _mm256_set1_pd(6755399441055744.0);
-    __m256d r = _mm256_cvtps_pd(_mm_rcp_ps(_mm256_cvtpd_ps(d)));
-    r = _mm256_fmadd_pd(r, _mm256_fnmadd_pd(d, r, one), r);
-    r = _mm256_fmadd_pd(r, _mm256_fnmadd_pd(d, r, one), r);
-    __m256d k0 = _mm256_sub_pd(_mm256_fmadd_pd(n, r, round_to_whole), round_to_whole);
-    __m256d remainder = _mm256_fnmadd_pd(k0, d, n);
-    __m256d k1 = _mm256_sub_pd(_mm256_fmadd_pd(remainder, r, round_to_whole), round_to_whole);
-    __m256d rest = _mm256_fnmadd_pd(k1, d, remainder);
-    return _mm256_cmp_pd(rest, _mm256_setzero_pd(), _CMP_EQ_OQ);
-}
-
-// The divisors of block number block of a step whose first block is base:
-// base - 4 * block, lane by lane. Computed from base alone, so that no block
-// waits for the one before it.
-__attribute__((target("avx2"))) __m256d block_divisors_avx2(__m256d base, int block)
-{
-    return _mm256_sub_pd(base, _mm256_set1_pd(4.0 * block));
-}
-
-// As has_divisor_portable, four divisors at a time. Each step sends
-// division_blocks blocks to the divider and fma_blocks blocks to the FMA units,
-// which work at the same time; the best proportion depends on the CPU. Only
-// the base of each step is computed from the one before it.
-template <int division_blocks, int fma_blocks>
-__attribute__((target("avx2,fma"))) bool has_divisor_avx2(double n, double top)
-{
-    const int block_count = division_blocks + fma_blocks;
-    const double divisors_per_step = 4.0 * block_count;
-    const __m256d numerator = _mm256_set1_pd(n), two = _mm256_set1_pd(2);
-    const __m256d step = _mm256_set1_pd(divisors_per_step), four = _mm256_set1_pd(4);
-    __m256d base = _mm256_sub_pd(_mm256_set1_pd(top), _mm256_setr_pd(0, 1, 2, 3));
-    double next = top;
-    for (; next - (divisors_per_step - 1) >= 2; next -= divisors_per_step) {
-        __m256d found = _mm256_setzero_pd();
-        for (int block = 0; block < division_blocks; block++)
-            found = _mm256_or_pd(found, dividing_lanes_avx2(numerator, block_divisors_avx2(base, block)));
-        for (int block = division_blocks; block < block_count; block++)
-            found = _mm256_or_pd(
-                found, dividing_lanes_by_reciprocal_avx2(numerator, block_divisors_avx2(base, block)));
-        if (!_mm256_testz_pd(found, found))
-            return true;
-        base = _mm256_sub_pd(base, step);
+    lane_orders orders = {};
+    for (int set = 0; set < 16; set++) {
+        int taken = 0;
+        for (int lane = 0; lane < 4; lane++) {
+            if ((set >> lane & 1) == 0)
+                continue;
+            orders.gather[set][2 * taken] = 2 * lane;
+            orders.gather[set][2 * taken + 1] = 2 * lane + 1;
+            orders.spread[set][2 * lane] = 2 * taken;
+            orders.spread[set][2 * lane + 1] = 2 * taken + 1;
+            taken++;
+        }
     }
-    for (; next >= 2; next -= 4) {
-        __m256d found = dividing_lanes_avx2(numerator, _mm256_max_pd(base, two));
-        if (!_mm256_testz_pd(found, found))
-            return true;
-        base = _mm256_sub_pd(base, four);
-    }
-    return false;
+    return orders;
 }
+
+constexpr lane_orders orders = make_lane_orders();
+
+// v with its lanes in the order of permutation, from lane_orders.
+__m256d permuted(__m256d v, const int32_t *permutation)
+{
+    __m256i order = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(permutation));
+    return _mm256_castps_pd(_mm256_permutevar8x32_ps(_mm256_castpd_ps(v), order));
+}
+
+// The family of four-lane blocks, for the step loops (see
+// trial_division_steps.hpp). A mask is a vector whose lanes are all ones or
+// all zeros.
+struct avx2_blocks {
+    using vec = __m256d;
+    using mask = __m256d;
+    static constexpr int width = 4;
+
+    static vec broadcast(double x)
+    {
+        return _mm256_set1_pd(x);
+    }
+
+    static vec lane_numbers(void)
+    {
+        return _mm256_setr_pd(0, 1, 2, 3);
+    }
+
+    static vec minus(vec a, vec b)
+    {
+        return _mm256_sub_pd(a, b);
+    }
+
+    static vec at_least(vec d, double low)
+    {
+        return _mm256_max_pd(d, _mm256_set1_pd(low));
+    }
+
+    // The plain test: the quotient equals its floor.
+    static mask dividing_by_division(vec n, vec d)
+    {
+        vec quotient = _mm256_div_pd(n, d);
+        return _mm256_cmp_pd(quotient, _mm256_floor_pd(quotient), _CMP_EQ_OQ);
+    }
+
+    // AVX2 has no reciprocal estimate for doubles, so the first one comes from
+    // the divisor rounded to a float, and two Newton steps follow; then two
+    // exact remainders.
+    static mask dividing_by_reciprocal(vec n, vec d)
+    {
+        const vec one = _mm256_set1_pd(1), round_to_whole = _mm256_set1_pd(6755399441055744.0);
+        vec r = _mm256_cvtps_pd(_mm_rcp_ps(_mm256_cvtpd_ps(d)));
+        r = _mm256_fmadd_pd(r, _mm256_fnmadd_pd(d, r, one), r);
+        r = _mm256_fmadd_pd(r, _mm256_fnmadd_pd(d, r, one), r);
+        vec k0 = _mm256_sub_pd(_mm256_fmadd_pd(n, r, round_to_whole), round_to_whole);
+        vec remainder = _mm256_fnmadd_pd(k0, d, n);
+        vec k1 = _mm256_sub_pd(_mm256_fmadd_pd(remainder, r, round_to_whole), round_to_whole);
+        vec rest = _mm256_fnmadd_pd(k1, d, remainder);
+        return _mm256_cmp_pd(rest, _mm256_setzero_pd(), _CMP_EQ_OQ);
+    }
+
+    static mask no_lanes(void)
+    {
+        return _mm256_setzero_pd();
+    }
+
+    static mask either(mask a, mask b)
+    {
+        return _mm256_or_pd(a, b);
+    }
+
+    static mask but_not(mask a, mask b)
+    {
+        return _mm256_andnot_pd(b, a);
+    }
+
+    static bool any(mask m)
+    {
+        return _mm256_testz_pd(m, m) == 0;
+    }
+
+    static int count(mask m)
+    {
+        return __builtin_popcount(static_cast<unsigned>(_mm256_movemask_pd(m)));
+    }
+
+    static mask below_two(vec d)
+    {
+        return _mm256_cmp_pd(d, _mm256_set1_pd(2), _CMP_LT_OQ);
+    }
+
+    static vec load(const double *from)
+    {
+        return _mm256_loadu_pd(from);
+    }
+
+    static vec refill(vec v, mask m, const double *from)
+    {
+        vec spread = permuted(_mm256_loadu_pd(from), orders.spread[_mm256_movemask_pd(m)]);
+        return _mm256_blendv_pd(v, spread, m);
+    }
+
+    static void append(double *to, mask m, vec v)
+    {
+        _mm256_storeu_pd(to, permuted(v, orders.gather[_mm256_movemask_pd(m)]));
+    }
+};
 
 } // namespace
 
@@ -80,14 +161,35 @@ bool has_divisor_on_avx2(trial_path path, double n, double top)
 {
     switch (path) {
     case trial_path::avx2_divider_heavy:
-        return has_divisor_avx2<2, 1>(n, top);
+        return has_divisor_in_steps<avx2_blocks, 2, 1>(n, top);
     case trial_path::avx2_balanced:
-        return has_divisor_avx2<1, 1>(n, top);
+        return has_divisor_in_steps<avx2_blocks, 1, 1>(n, top);
     case trial_path::avx2_fma_heavy:
-        return has_divisor_avx2<1, 2>(n, top);
+        return has_divisor_in_steps<avx2_blocks, 1, 2>(n, top);
     default:
-        return has_divisor_avx2<4, 0>(n, top);
+        return has_divisor_in_steps<avx2_blocks, 4, 0>(n, top);
     }
 }
+
+size_t primes_in_lanes_on_avx2(trial_path path, const double *candidates, const double *tops, size_t count,
+                               double *primes)
+{
+    switch (path) {
+    case trial_path::avx2_divider_heavy:
+        return primes_in_lanes<avx2_blocks, 2, 1>(candidates, tops, count, primes);
+    case trial_path::avx2_balanced:
+        return primes_in_lanes<avx2_blocks, 1, 1>(candidates, tops, count, primes);
+    case trial_path::avx2_fma_heavy:
+        return primes_in_lanes<avx2_blocks, 1, 2>(candidates, tops, count, primes);
+    default:
+        return primes_in_lanes<avx2_blocks, 4, 0>(candidates, tops, count, primes);
+    }
+}
+
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
 
 #endif

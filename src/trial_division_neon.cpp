@@ -9,84 +9,127 @@
 
 #include <arm_neon.h>
 
+#include "trial_division_steps.hpp"
+
 namespace {
 
-// Lanes of d that divide n, by the plain test: the quotient equals its floor.
-uint64x2_t dividing_lanes_neon(float64x2_t n, float64x2_t d)
-{
-    float64x2_t quotient = vdivq_f64(n, d);
-    return vceqq_f64(quotient, vrndmq_f64(quotient));
-}
+// The family of two-lane blocks, for the step loops (see
+// trial_division_steps.hpp). A mask is a vector whose lanes are all ones or
+// all zeros.
+struct neon_blocks {
+    using vec = float64x2_t;
+    using mask = uint64x2_t;
+    static constexpr int width = 2;
 
-// Lanes of d that divide n, found with the FMA units instead of the divider,
-// for the n and d of a trial division: FRECPE's estimate of 1/d, good to
-// about 8 bits, and two Newton steps, each FRECPS (2 - d*r, fused) and a
-// product.
-uint64x2_t dividing_lanes_by_reciprocal_neon(float64x2_t n, float64x2_t d)
-{
-    const float64x2_t round_to_whole = vdupq_n_f64(6755399441055744.0);
-    float64x2_t r = vrecpeq_f64(d);
-    r = vmulq_f64(r, vrecpsq_f64(d, r));
-    r = vmulq_f64(r, vrecpsq_f64(d, r));
-    float64x2_t k0 = vsubq_f64(vfmaq_f64(round_to_whole, n, r), round_to_whole);
-    float64x2_t remainder = vfmsq_f64(n, k0, d);
-    float64x2_t k1 = vsubq_f64(vfmaq_f64(round_to_whole, remainder, r), round_to_whole);
-    float64x2_t rest = vfmsq_f64(remainder, k1, d);
-    return vceqzq_f64(rest);
-}
-
-// The divisors of block number block of a step whose first block is base:
-// base - 2 * block, lane by lane. Computed from base alone, so that no block
-// waits for the one before it.
-float64x2_t block_divisors_neon(float64x2_t base, int block)
-{
-    return vsubq_f64(base, vdupq_n_f64(2.0 * block));
-}
-
-// True when any lane is set.
-bool any_lane(uint64x2_t lanes)
-{
-    return vmaxvq_u32(vreinterpretq_u32_u64(lanes)) != 0;
-}
-
-// As the AVX2 and AVX-512 paths: each step sends division_blocks blocks of
-// two to the divider and fma_blocks blocks to the FMA units, all taken from
-// the step's one base, and the divisors left over go in blocks of two to the
-// FMA units, the last one raised to 2.
-template <int division_blocks, int fma_blocks> bool has_divisor_neon(double n, double top)
-{
-    const int block_count = division_blocks + fma_blocks;
-    const double divisors_per_step = 2.0 * block_count;
-    const float64x2_t numerator = vdupq_n_f64(n), two = vdupq_n_f64(2);
-    const float64x2_t step = vdupq_n_f64(divisors_per_step);
-    float64x2_t base = {top, top - 1};
-    double next = top;
-    for (; next - (divisors_per_step - 1) >= 2; next -= divisors_per_step) {
-        uint64x2_t found = vdupq_n_u64(0);
-        for (int block = 0; block < division_blocks; block++)
-            found = vorrq_u64(found, dividing_lanes_neon(numerator, block_divisors_neon(base, block)));
-        for (int block = division_blocks; block < block_count; block++)
-            found = vorrq_u64(found,
-                              dividing_lanes_by_reciprocal_neon(numerator, block_divisors_neon(base, block)));
-        if (any_lane(found))
-            return true;
-        base = vsubq_f64(base, step);
+    static vec broadcast(double x)
+    {
+        return vdupq_n_f64(x);
     }
-    for (; next >= 2; next -= 2) {
-        if (any_lane(dividing_lanes_by_reciprocal_neon(numerator, vmaxq_f64(base, two))))
-            return true;
-        base = vsubq_f64(base, two);
+
+    static vec lane_numbers(void)
+    {
+        return vsetq_lane_f64(1, vdupq_n_f64(0), 1);
     }
-    return false;
-}
+
+    static vec minus(vec a, vec b)
+    {
+        return vsubq_f64(a, b);
+    }
+
+    static vec at_least(vec d, double low)
+    {
+        return vmaxq_f64(d, vdupq_n_f64(low));
+    }
+
+    // The plain test: the quotient equals its floor.
+    static mask dividing_by_division(vec n, vec d)
+    {
+        vec quotient = vdivq_f64(n, d);
+        return vceqq_f64(quotient, vrndmq_f64(quotient));
+    }
+
+    // FRECPE's estimate of 1/d, good to about 8 bits, and two Newton steps,
+    // each FRECPS (2 - d*r, fused) and a product; then two exact remainders.
+    static mask dividing_by_reciprocal(vec n, vec d)
+    {
+        const vec round_to_whole = vdupq_n_f64(6755399441055744.0);
+        vec r = vrecpeq_f64(d);
+        r = vmulq_f64(r, vrecpsq_f64(d, r));
+        r = vmulq_f64(r, vrecpsq_f64(d, r));
+        vec k0 = vsubq_f64(vfmaq_f64(round_to_whole, n, r), round_to_whole);
+        vec remainder = vfmsq_f64(n, k0, d);
+        vec k1 = vsubq_f64(vfmaq_f64(round_to_whole, remainder, r), round_to_whole);
+        vec rest = vfmsq_f64(remainder, k1, d);
+        return vceqzq_f64(rest);
+    }
+
+    static mask no_lanes(void)
+    {
+        return vdupq_n_u64(0);
+    }
+
+    static mask either(mask a, mask b)
+    {
+        return vorrq_u64(a, b);
+    }
+
+    static mask but_not(mask a, mask b)
+    {
+        return vbicq_u64(a, b);
+    }
+
+    static bool any(mask m)
+    {
+        return vmaxvq_u32(vreinterpretq_u32_u64(m)) != 0;
+    }
+
+    // Each set lane is -1 as a signed number.
+    static int count(mask m)
+    {
+        return static_cast<int>(-vaddvq_s64(vreinterpretq_s64_u64(m)));
+    }
+
+    static mask below_two(vec d)
+    {
+        return vcltq_f64(d, vdupq_n_f64(2));
+    }
+
+    static vec load(const double *from)
+    {
+        return vld1q_f64(from);
+    }
+
+    // The first lane of m takes from[0]; the second takes from[1] when the
+    // first took from[0], else from[0].
+    static vec refill(vec v, mask m, const double *from)
+    {
+        vec next = vld1q_f64(from);
+        vec spread = vbslq_f64(vdupq_laneq_u64(m, 0), next, vdupq_laneq_f64(next, 0));
+        return vbslq_f64(m, spread, v);
+    }
+
+    // The first lane stored holds v's first lane if m has it, else its second.
+    static void append(double *to, mask m, vec v)
+    {
+        vst1q_f64(to, vbslq_f64(vdupq_laneq_u64(m, 0), v, vdupq_laneq_f64(v, 1)));
+    }
+};
 
 } // namespace
 
 bool has_divisor_on_neon(trial_path path, double n, double top)
 {
     if (path == trial_path::neon_divider_heavy)
-        return has_divisor_neon<6, 2>(n, top);
-    return has_divisor_neon<0, 8>(n, top);
+        return has_divisor_in_steps<neon_blocks, 6, 2>(n, top);
+    return has_divisor_in_steps<neon_blocks, 0, 8>(n, top);
+}
+
+size_t primes_in_lanes_on_neon(trial_path path, const double *candidates, const double *tops, size_t count,
+                               double *primes)
+{
+    if (path == trial_path::neon_divider_heavy)
+        return primes_in_lanes<neon_blocks, 6, 2>(candidates, tops, count, primes);
+    return primes_in_lanes<neon_blocks, 0, 8>(candidates, tops, count, primes);
 }
 
 #endif

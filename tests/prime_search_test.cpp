@@ -306,6 +306,32 @@ TEST_P(EveryPath, MatchesReferenceOnMoreOfTopOfRange)
     expect_plain_verdicts(candidates);
 }
 
+// Runs of candidates tested together, as the search tests them: the primes
+// listed are exactly those of the plain form, in order. The runs cover
+// candidates 1 to 8, the start of the lanes at 64^2, whole batches,
+// every count of candidates up to more than all lanes in flight hold, the
+// squares around a million, and the end of the lanes at 2^24.
+TEST_P(EveryPath, ListsThePrimesOfEachRun)
+{
+    struct Run {
+        uint64_t first, count;
+    };
+    std::vector<Run> runs = {{1, 8}, {1, 4096 + 64}, {4089, largest_batch}, {999000, largest_batch},
+                             {(uint64_t{1} << 24) - largest_batch / 2, largest_batch}};
+    for (uint64_t count = 1; count <= 30; count++)
+        runs.push_back({10007, count});
+    std::vector<double> primes(largest_batch);
+    for (const Run &run : runs) {
+        std::vector<double> expected;
+        for (uint64_t n = run.first; n < run.first + run.count; n++)
+            if (!expected_verdict(n))
+                expected.push_back(static_cast<double>(n));
+        size_t found = primes_among_on(GetParam(), static_cast<double>(run.first), run.count, primes.data());
+        EXPECT_EQ(std::vector<double>(primes.begin(), primes.begin() + static_cast<long>(found)), expected)
+            << run.first << " + " << run.count;
+    }
+}
+
 // The name of a path in the tests' names.
 std::string path_name(const testing::TestParamInfo<trial_path> &info)
 {
