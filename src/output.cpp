@@ -56,6 +56,7 @@
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -306,11 +307,28 @@ void print_text(const char *text)
     end_text(length);
 }
 
+size_t format_prime_line(double prime, char *line)
+{
+    // Exact: a whole double below 2^53 is a whole number below 2^64.
+    auto value = static_cast<uint64_t>(prime);
+    char digits[longest_prime_line];
+    size_t count = 0;
+    do {
+        digits[count++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0);
+    for (size_t i = 0; i < count; i++)
+        line[i] = digits[count - 1 - i];
+    line[count] = '\n';
+    return count + 1;
+}
+
 void print_prime(double prime)
 {
-    char *room = begin_text(longest_prime_line);
-    int length = std::snprintf(room, sizeof buffer - pending, "%.0lf\n", prime);
-    end_text(static_cast<size_t>(length));
+    size_t length = format_prime_line(prime, begin_text(longest_prime_line));
+    if (quentaro_note_prime_line != nullptr)
+        quentaro_note_prime_line();
+    end_text(length);
 }
 
 void flush_output(void)

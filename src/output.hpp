@@ -3,6 +3,8 @@
 // not) and whatever signal arrives. Terminals and stdbuf behave as with stdio.
 #pragma once
 
+#include <cstddef>
+
 // Prepares standard output; call it before anything else is written. Chooses
 // the buffering stdio would use for it, has a file-size limit reported as a
 // failed write rather than ending the program, and has every stop request
@@ -19,6 +21,17 @@ void print_text(const char *text);
 // As print_text, for the line holding prime, a whole number below 2^53: its
 // decimal digits, with no point, sign or exponent.
 void print_prime(double prime);
+
+// Writes at line the line print_prime writes for prime, a whole number from
+// 0 below 2^53 (the same bytes as printf's "%.0lf\n"), and returns its
+// length, at most 17.
+size_t format_prime_line(double prime, char *line);
+
+// Called, where some library loaded into the program defines it, each time
+// print_prime has placed a line among those to be written. The program
+// itself leaves it undefined; the tests define it to record when each line
+// was found.
+extern "C" void quentaro_note_prime_line(void) __attribute__((weak));
 
 // Delivers everything written so far. On a failed write, reports it on
 // standard error and exits with status 1.
