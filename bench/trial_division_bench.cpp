@@ -1,8 +1,9 @@
 // Divisions per nanosecond, shown as Gdiv (10^9 divisions) per second: each
 // trial division path (each mix of divider and FMA blocks among the AVX2 and
 // AVX-512 ones, and the NEON ones) and the plain form on primes of three
-// sizes, and the machine's peak rate of vector division; and how long the
-// choice of the fastest path takes.
+// sizes, the search on the fastest path over the runs users start, and the
+// machine's peak rate of vector division; and how long the choice of the
+// fastest path takes.
 #include <cmath>
 
 #include <benchmark/benchmark.h>
@@ -40,6 +41,40 @@ template <bool plain, trial_path path = trial_path::portable> void trial_divisio
         benchmark::DoNotOptimize(verdict);
     }
     report_rate(state, std::floor(std::sqrt(candidate)) - 1);
+}
+
+// The runs users start, from the first candidate after the start value to a
+// known last prime, each with the divisions the plain form makes over its
+// candidates (for each, its top floor(sqrt(n)) down to its largest divisor not
+// above it, or down to 2), counted apart from the program.
+struct start_run {
+    double first, last, plain_divisions;
+};
+const start_run start_runs[] = {
+    {1, 1299743, 654318785},                        // the first 100,000 primes from 0
+    {1000001, 1420109, 308040406},                  // 30,000 primes from 10^6
+    {1, 15485917, 27657158280},                     // the first 1,000,000 primes from 0
+    {1000000001, 1000415519, 9290491960},           // 20,000 primes from 10^9
+    {1000000000001, 1000000008673, 6392027416},     // 300 primes from 10^12
+};
+
+// The search over a start run, in the batches the program takes, on the
+// fastest path; the rate counts the plain form's divisions.
+void search_run(benchmark::State &state)
+{
+    const start_run &run = start_runs[state.range(0)];
+    static double primes[largest_batch];
+    for (auto _ : state) {
+        for (double candidate = run.first; candidate <= run.last;) {
+            size_t count = batch_length(candidate);
+            if (static_cast<double>(count) > run.last + 1 - candidate)
+                count = static_cast<size_t>(run.last + 1 - candidate);
+            benchmark::DoNotOptimize(primes_among(candidate, count, primes));
+            benchmark::ClobberMemory();
+            candidate += static_cast<double>(count);
+        }
+    }
+    report_rate(state, run.plain_divisions);
 }
 
 // Peak rate of vector division: independent divisions, as many as the divider
@@ -135,6 +170,7 @@ BENCHMARK(trial_division<false, trial_path::avx512_divider_leaning>)
     ->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::avx512_balanced>)->Name("avx512_balanced")->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::avx512_fma_heavy>)->Name("avx512_fma_heavy")->DenseRange(0, 2);
+BENCHMARK(search_run)->Name("search_from_start")->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
 BENCHMARK(peak_division_128);
 #if defined(__x86_64__) || defined(__i386__)
 BENCHMARK(peak_division_avx2);

@@ -1,16 +1,19 @@
-// Trial division of one candidate: why every path's verdict is exact, the
-// portable path, two divisions at a time, and the choice of path at run time.
-// The vector paths, for 32-bit and 64-bit x86 and for 64-bit ARM, are in a
-// file per instruction set (see trial_division_paths.hpp).
+// Trial division: why every path's verdict is exact, the portable family of
+// blocks, the choice of path at run time, and the search of many candidates
+// at once. The step loops that every path runs are in
+// trial_division_steps.hpp; the blocks of the vector paths, for 32-bit and
+// 64-bit x86 and for 64-bit ARM, are in a file per instruction set (see
+// trial_division_paths.hpp).
 //
 // Each path answers one question: does some whole number d with 2 <= d <= top
 // divide the candidate n, where top = floor(sqrt(n)) and 4 <= n < 2^53?
 // Below 2^53 the plain test "n / d has no fractional part" is exact: when d
 // does not divide n, n/d lies at least 1/d from every whole number, while
 // rounding moves it by at most half an ulp, less than (n/d) * 2^-53 < 1/d.
-// So the verdict does not depend on the order of the divisors, and a path may
-// test several at once. Each still walks them downward from top in blocks and
-// stops at the first block that holds a divisor.
+// So the verdict does not depend on the order of the divisors, nor on a
+// divisor tested twice, and a path may test several at once. Each still walks
+// them downward from top in blocks and stops at the first step that holds a
+// divisor.
 //
 // The portable path tells whether the computed quotient q is whole without a
 // conversion to an integer, which SSE2 lacks for pairs of doubles: it rounds q
@@ -27,13 +30,28 @@
 // from 2^51 to 2^52 (the divisors 2 and 3 near 2^53) would give a sum above
 // 2^53, where only even numbers are doubles, so an odd whole quotient such as
 // 9007199254740898 / 2 = 4503599627370449 would be rounded away and the
-// divisor missed. The last block of the portable path may hold the divisor 1
-// in its second lane, where this test can fail; that lane is ignored.
+// divisor missed.
 //
-// In the vector paths a block's divisors are consecutive and descending. In
-// the last block, lanes below 2 are raised to 2: that block starts at 2 or
-// above and ends below 2, so it holds 2 already and the raised lanes test
-// nothing new.
+// A block's divisors are consecutive and descending. When one candidate
+// fills the block, the last block's lanes below 2 are raised to 2: that block
+// starts at 2 or above and ends below 2, so it holds 2 already and the raised
+// lanes test nothing new.
+//
+// Candidates from 2^12 to below 2^24 are tested side by side instead, each
+// in a lane of its own (primes_in_lanes), which walks the candidate's
+// divisors downward from its own top, a step of per_step (at most 48) at a
+// time. A base below per_step + 1 is raised to it: the step then tests the
+// divisors from per_step + 1 down to 2, all of them at most the candidate's
+// top, which is at least 64, and some tested before; so every divisor tested
+// is one the plain form may try, every one it may try is tested unless a
+// step found a divisor first, and by the above the verdict is the plain
+// form's. Lanes with no candidate left hold 1 and divide it by 2^60, which
+// stays 2^60 as the steps subtract at most 48 from it: the divider gives a
+// quotient of 2^-60, whose floor is 0 and which adding and subtracting 2^52
+// turns into 0; every FMA block below has r within a few per cent of 2^-60,
+// so 1*r + C rounds to C, k0 = 0, the remainder is 1 and k1 = 0, leaving a
+// rest of 1. Neither finds a divisor, and 2^60 never falls below 2, so these
+// lanes never finish and are never reported.
 //
 // The vector paths also send blocks to the FMA units, which find the same
 // verdict without the divider: from an estimate r of 1/d they compute the
@@ -121,14 +139,6 @@ using double2 = double __attribute__((vector_size(16)));
 
 // Per lane of a comparison of two double2: all bits set where it holds, else 0.
 using lanes2 = int64_t __attribute__((vector_size(16)));
-
-// On 32-bit x86 without SSE, GCC warns that a function taking or giving a
-// double2 passes it differently from GCC before 4.6; these functions are
-// internal to this file, so no other code calls them.
-#pragma GCC diagnostic push
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wpsabi"
-#endif
 
 // The family of two-lane blocks on the divider alone, for the step loops
 // (see trial_division_steps.hpp), in the compiler's own vectors. A mask has
@@ -225,8 +235,6 @@ struct portable_blocks {
         to[1] = gathered[1];
     }
 };
-
-#pragma GCC diagnostic pop
 
 #if defined(X86_VECTOR_PATHS) || defined(NEON_VECTOR_PATHS)
 
@@ -455,8 +463,6 @@ size_t primes_in_lanes_among(trial_path path, double first, size_t count, double
     std::fill(batch_candidates + count, batch_candidates + count + lane_room, parked_candidate);
     std::fill(batch_tops + count, batch_tops + count + lane_room, parked_top);
     size_t found = primes_in_lanes_on(path, count);
-    // Lanes finish out of order.
-    std::sort(batch_primes, batch_primes + found);
     std::copy(batch_primes, batch_primes + found, primes);
     return found;
 }

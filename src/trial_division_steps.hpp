@@ -98,9 +98,9 @@ constexpr size_t parked_room(int width)
 
 // Tests count candidates side by side, each lane of a vector holding one of
 // them and walking its own divisors downward from its own top, and stores at
-// primes, in no particular order, those that no divisor from their top down
-// to 2 divides; returns how many. candidates[i] and tops[i], for i below
-// count, are a candidate below 2^53 and floor(sqrt) of it, at least
+// primes, in ascending order, those that no divisor from their top down to 2
+// divides; returns how many. candidates[i] and tops[i], for i below count,
+// are ascending candidates below 2^53 and floor(sqrt) of each, at least
 // least_lane_top. After them come parked_room(width) parked lanes, candidate
 // 1 and top 2^60, which no divisor of theirs divides and whose divisors stay
 // at 2^60, so that they never finish. primes has room for count + width.
@@ -115,6 +115,15 @@ constexpr size_t parked_room(int width)
 // once and finishes once, so the loop ends when count lanes have finished;
 // and as each finish takes one entry, the entries taken never pass count +
 // parked_room(width).
+//
+// The primes come out in ascending order without sorting. The candidates are
+// taken in ascending order: step by step, within a step vector by vector,
+// and within a vector lane by lane. A prime finishes a fixed number of steps
+// after it was taken, the steps its top needs to fall below 2, and that
+// number never falls as the tops rise. So of two primes, the smaller finishes
+// in an earlier step, or in the same step and then, having been taken in the
+// same step, in an earlier vector or an earlier lane; and primes are stored
+// in the order they finish, lanes in order.
 template <class family, int division_blocks, int fma_blocks>
 size_t primes_in_lanes(const double *candidates, const double *tops, size_t count, double *primes)
 {

@@ -2,6 +2,7 @@
 // every fast path against the plain form.
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <iterator>
 #include <string>
@@ -314,11 +315,12 @@ TEST_P(EveryPath, MatchesReferenceOnMoreOfTopOfRange)
 TEST_P(EveryPath, ListsThePrimesOfEachRun)
 {
     struct Run {
-        uint64_t first, count;
+        uint64_t first;
+        size_t count;
     };
     std::vector<Run> runs = {{1, 8}, {1, 4096 + 64}, {4089, largest_batch}, {999000, largest_batch},
                              {(uint64_t{1} << 24) - largest_batch / 2, largest_batch}};
-    for (uint64_t count = 1; count <= 30; count++)
+    for (size_t count = 1; count <= 30; count++)
         runs.push_back({10007, count});
     std::vector<double> primes(largest_batch);
     for (const Run &run : runs) {
@@ -327,7 +329,7 @@ TEST_P(EveryPath, ListsThePrimesOfEachRun)
             if (!expected_verdict(n))
                 expected.push_back(static_cast<double>(n));
         size_t found = primes_among_on(GetParam(), static_cast<double>(run.first), run.count, primes.data());
-        EXPECT_EQ(std::vector<double>(primes.begin(), primes.begin() + static_cast<long>(found)), expected)
+        EXPECT_EQ(std::vector<double>(primes.begin(), primes.begin() + static_cast<std::ptrdiff_t>(found)), expected)
             << run.first << " + " << run.count;
     }
 }

@@ -1,0 +1,52 @@
+#!/usr/bin/env python3
+"""Times the program end to end on the runs users start, from launch until a
+known last prime has come through a pipe, and prints for each the seconds
+(best of ROUNDS), the divisions per nanosecond that the plain form of trial
+division would make over its candidates, and that rate's share of the rate
+of the run from 10^12. Given a second binary, it runs the two alternately
+and prints both.
+
+Usage: start_runs.py BINARY [OTHER_BINARY] [ROUNDS]
+
+The runs whose lines come slowly run under stdbuf -oL, so that block
+buffering does not hide when their last line was found.
+"""
+import sys
+
+from compare_runs import time_run
+
+# Name, start value, lines to wait for (the last is the prime named), the
+# plain form's divisions over the candidates from the start to that prime
+# (for each candidate, its top floor(sqrt(n)) down to its largest divisor not
+# above it, or down to 2), and whether the run is line-buffered.
+RUNS = [
+    ("first 100,000 primes from 0 (to 1299743)", "0", 100000, 654318785, False),
+    ("30,000 primes from 10^6 (to 1420109)", "1000000", 30000, 308040406, False),
+    ("first 1,000,000 primes from 0 (to 15485917)", "0", 1000000, 27657158280, False),
+    ("20,000 primes from 10^9 (to 1000415519)", "1000000000", 20000, 9290491960, True),
+    ("300 primes from 10^12 (to 1000000008673)", "1000000000000", 300, 6392027416, True),
+]
+
+
+def main():
+    args = sys.argv[1:]
+    rounds = int(args.pop()) if len(args) > 1 and args[-1].isdigit() else 3
+    binaries = args
+    best = {(binary, run[0]): float("inf") for binary in binaries for run in RUNS}
+    for _ in range(rounds):
+        for name, start_value, lines, _, line_buffered in RUNS:
+            for binary in binaries:
+                seconds = time_run(binary, start_value, lines, line_buffered)
+                best[binary, name] = min(best[binary, name], seconds)
+    for binary in binaries:
+        reference = RUNS[-1][3] / best[binary, RUNS[-1][0]]
+        print("%s, best of %d:" % (binary, rounds))
+        print("| run | seconds | divisions per ns | share of the 10^12 rate |")
+        print("|---|---|---|---|")
+        for name, _, _, divisions, _ in RUNS:
+            rate = divisions / best[binary, name]
+            print("| %s | %.3f | %.2f | %.2f |" % (name, best[binary, name], rate / 1e9, rate / reference))
+
+
+if __name__ == "__main__":
+    main()
