@@ -456,9 +456,17 @@ size_t primes_in_lanes_on(trial_path path, size_t count)
 // 2^12, tested in lanes.
 size_t primes_in_lanes_among(trial_path path, double first, size_t count, double *primes)
 {
+    // Each top follows the candidates instead of taking a square root of its
+    // own: it is the largest whole number whose square is at most the
+    // candidate. That is floor(sqrt) of it: below 2^24 a candidate one below
+    // a square k^2 has its square root below k by more than 1/(2k) >= 2^-13,
+    // far more than sqrt's rounding error there, below 2^-40.
+    double top = std::floor(std::sqrt(first));
     for (size_t i = 0; i < count; i++) {
         batch_candidates[i] = first + static_cast<double>(i);
-        batch_tops[i] = std::floor(std::sqrt(batch_candidates[i]));
+        if ((top + 1) * (top + 1) <= batch_candidates[i])
+            top = top + 1;
+        batch_tops[i] = top;
     }
     std::fill(batch_candidates + count, batch_candidates + count + lane_room, parked_candidate);
     std::fill(batch_tops + count, batch_tops + count + lane_room, parked_top);
