@@ -51,11 +51,11 @@ struct start_run {
     double first, last, plain_divisions;
 };
 const start_run start_runs[] = {
-    {1, 1299743, 654318785},                        // the first 100,000 primes from 0
-    {1000001, 1420109, 308040406},                  // 30,000 primes from 10^6
-    {1, 15485917, 27657158280},                     // the first 1,000,000 primes from 0
-    {1000000001, 1000415519, 9290491960},           // 20,000 primes from 10^9
-    {1000000000001, 1000000008673, 6392027416},     // 300 primes from 10^12
+    {1, 1299743, 654318785},                    // the first 100,000 primes from 0
+    {1000001, 1420109, 308040406},              // 30,000 primes from 10^6
+    {1, 15485917, 27657158280},                 // the first 1,000,000 primes from 0
+    {1000000001, 1000415519, 9290491960},       // 20,000 primes from 10^9
+    {1000000000001, 1000000008673, 6392027416}, // 300 primes from 10^12
 };
 
 // The search over a start run, in the batches the program takes, on the

@@ -82,23 +82,26 @@
 //   2^52 * 2^-16.9 = 2^35.1, and the remainder below could then pass 2^53.
 // - Adding C = 1.5 * 2^52 rounds to a whole number: n*r <= 2^52 (1 + e)
 //   puts n*r + C between 2^52 and 3 * 2^52, where every double is whole, and
-//   subtracting C again is exact (Sterbenz). So k0 is whole and
+//   subtracting it from C is exact (Sterbenz), giving -k0, which the code
+//   keeps so that every step below is one kind of FMA, a*b + c. So k0 is
+//   whole and
 //   |n/d - k0| <= 1 + (n/d) e, below 2^24.2 on AVX-512, 2^18.4 on ARM and
 //   2^6.6 on AVX2.
-// - remainder = n - k0*d, one rounding of a whole number below
+// - remainder = n + (-k0)*d, one rounding of a whole number below
 //   d * 2^24.2 < 2^51 in size (2^44.9 on ARM, 2^33.1 on AVX2), is exact; d
 //   divides n exactly when it divides remainder.
 // - remainder*r lies within 2^24.2 * 2^-27.9 < 0.1 of remainder/d (on ARM
 //   within 2^18.4 * 2^-33.7 = 2^-15.3, on AVX2 within
 //   2^6.6 * 2^-45.5 = 2^-38.9), and remainder*r + C between 2^52 and
-//   2^53, where the doubles are the whole numbers and nothing else: so k1 is
-//   the whole number nearest remainder*r. This holds for a negative
+//   2^53, where the doubles are the whole numbers and nothing else: so k1,
+//   kept as C minus that sum, exactly, is the whole number nearest
+//   remainder*r. This holds for a negative
 //   remainder too, which is why C is 1.5 * 2^52 here: with 2^52, a negative
 //   remainder would put the sum below 2^52, where halves are doubles, and
 //   remainder -1 with d = 2 would give k1 = -1/2 and rest 0.
 // - If d divides remainder, their quotient lies within 0.1 of remainder*r,
-//   so k1 is that quotient and remainder - k1*d is exactly 0. If not,
-//   remainder - k1*d is a nonzero whole number, of size below
+//   so k1 is that quotient and remainder + (-k1)*d is exactly 0. If not,
+//   remainder + (-k1)*d is a nonzero whole number, of size below
 //   d * (0.1 + 0.5) < 2^26.5, so the FMA gives it exactly.
 //
 // These arguments count one rounding per operation. On 32-bit x86 the compiler
@@ -158,11 +161,6 @@ struct portable_blocks {
         return vec{0, 1};
     }
 
-    static vec minus(vec a, vec b)
-    {
-        return a - b;
-    }
-
     // The lanes of a where m is set, and of b elsewhere.
     static vec chosen(mask m, vec a, vec b)
     {
@@ -181,21 +179,6 @@ struct portable_blocks {
         const double two_pow_52 = 4503599627370496.0;
         vec quotient = n / d;
         return quotient == (quotient + two_pow_52) - two_pow_52;
-    }
-
-    static mask no_lanes(void)
-    {
-        return mask{0, 0};
-    }
-
-    static mask either(mask a, mask b)
-    {
-        return a | b;
-    }
-
-    static mask but_not(mask a, mask b)
-    {
-        return a & ~b;
     }
 
     static bool any(mask m)
@@ -235,6 +218,33 @@ struct portable_blocks {
         to[1] = gathered[1];
     }
 };
+
+// The step loops of path, on its family's blocks. Paths this build lacks run
+// on the portable blocks.
+trial_steps steps_on(trial_path path) noexcept
+{
+    switch (path) {
+#if defined(X86_VECTOR_PATHS)
+    case trial_path::avx512_divider_heavy:
+    case trial_path::avx512_divider_leaning:
+    case trial_path::avx512_balanced:
+    case trial_path::avx512_fma_heavy:
+        return steps_on_avx512(path);
+    case trial_path::avx2:
+    case trial_path::avx2_divider_heavy:
+    case trial_path::avx2_balanced:
+    case trial_path::avx2_fma_heavy:
+        return steps_on_avx2(path);
+#endif
+#if defined(NEON_VECTOR_PATHS)
+    case trial_path::neon_divider_heavy:
+    case trial_path::neon_fma_only:
+        return steps_on_neon(path);
+#endif
+    default:
+        return steps_with<portable_blocks, trial_path::portable>();
+    }
+}
 
 #if defined(X86_VECTOR_PATHS) || defined(NEON_VECTOR_PATHS)
 
@@ -379,27 +389,7 @@ bool has_trial_divisor_on(trial_path path, double candidate)
         double quotient = candidate / top;
         return quotient - std::floor(quotient) == 0;
     }
-    switch (path) {
-#if defined(X86_VECTOR_PATHS)
-    case trial_path::avx512_divider_heavy:
-    case trial_path::avx512_divider_leaning:
-    case trial_path::avx512_balanced:
-    case trial_path::avx512_fma_heavy:
-        return has_divisor_on_avx512(path, candidate, top);
-    case trial_path::avx2:
-    case trial_path::avx2_divider_heavy:
-    case trial_path::avx2_balanced:
-    case trial_path::avx2_fma_heavy:
-        return has_divisor_on_avx2(path, candidate, top);
-#endif
-#if defined(NEON_VECTOR_PATHS)
-    case trial_path::neon_divider_heavy:
-    case trial_path::neon_fma_only:
-        return has_divisor_on_neon(path, candidate, top);
-#endif
-    default:
-        return has_divisor_in_steps<portable_blocks, 4, 0>(candidate, top);
-    }
+    return steps_on(path).has_divisor(candidate, top);
 }
 
 bool has_trial_divisor(double candidate)
@@ -421,36 +411,10 @@ const double parked_candidate = 1, parked_top = 1152921504606846976.0;
 // A batch tested in lanes: its candidates, their tops and the primes among
 // them, each with room after the batch for the widest family, of eight
 // lanes. The program has one thread, and no signal handler calls the search.
-const size_t lane_room = parked_room(8);
+constexpr size_t lane_room = parked_room(8);
 double batch_candidates[largest_batch + lane_room];
 double batch_tops[largest_batch + lane_room];
 double batch_primes[largest_batch + lane_room];
-
-// primes_in_lanes on path, which this CPU must support.
-size_t primes_in_lanes_on(trial_path path, size_t count)
-{
-    switch (path) {
-#if defined(X86_VECTOR_PATHS)
-    case trial_path::avx512_divider_heavy:
-    case trial_path::avx512_divider_leaning:
-    case trial_path::avx512_balanced:
-    case trial_path::avx512_fma_heavy:
-        return primes_in_lanes_on_avx512(path, batch_candidates, batch_tops, count, batch_primes);
-    case trial_path::avx2:
-    case trial_path::avx2_divider_heavy:
-    case trial_path::avx2_balanced:
-    case trial_path::avx2_fma_heavy:
-        return primes_in_lanes_on_avx2(path, batch_candidates, batch_tops, count, batch_primes);
-#endif
-#if defined(NEON_VECTOR_PATHS)
-    case trial_path::neon_divider_heavy:
-    case trial_path::neon_fma_only:
-        return primes_in_lanes_on_neon(path, batch_candidates, batch_tops, count, batch_primes);
-#endif
-    default:
-        return primes_in_lanes<portable_blocks, 4, 0>(batch_candidates, batch_tops, count, batch_primes);
-    }
-}
 
 // primes_among_on for candidates whose tops are from least_lane_top to below
 // 2^12, tested in lanes.
@@ -470,7 +434,7 @@ size_t primes_in_lanes_among(trial_path path, double first, size_t count, double
     }
     std::fill(batch_candidates + count, batch_candidates + count + lane_room, parked_candidate);
     std::fill(batch_tops + count, batch_tops + count + lane_room, parked_top);
-    size_t found = primes_in_lanes_on(path, count);
+    size_t found = steps_on(path).primes_in_lanes(batch_candidates, batch_tops, count, batch_primes);
     std::copy(batch_primes, batch_primes + found, primes);
     return found;
 }
@@ -488,7 +452,8 @@ size_t primes_among_on(trial_path path, double first, size_t count, double *prim
     while (tested < count) {
         double candidate = first + static_cast<double>(tested);
         if (candidate >= least_lane_top * least_lane_top && candidate < lanewise_limit) {
-            auto lanewise = static_cast<size_t>(std::min(static_cast<double>(count - tested), lanewise_limit - candidate));
+            auto lanewise = static_cast<size_t>(
+                std::min(static_cast<double>(count - tested), lanewise_limit - candidate));
             found += primes_in_lanes_among(path, candidate, lanewise, primes + found);
             tested += lanewise;
         } else {

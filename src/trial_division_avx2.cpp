@@ -8,11 +8,11 @@
 #include <cstdint>
 #include <immintrin.h>
 
-// Everything below, the step loops included, is compiled for AVX2 and FMA.
+// Everything below, to the end of the file and the step loops included, is
+// compiled for AVX2 and FMA.
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
 #else
-#pragma GCC push_options
 #pragma GCC target("avx2,fma")
 #endif
 
@@ -33,15 +33,15 @@ struct lane_orders {
 constexpr lane_orders make_lane_orders(void)
 {
     lane_orders orders = {};
-    for (int set = 0; set < 16; set++) {
-        int taken = 0;
-        for (int lane = 0; lane < 4; lane++) {
+    for (size_t set = 0; set < 16; set++) {
+        size_t taken = 0;
+        for (size_t lane = 0; lane < 4; lane++) {
             if ((set >> lane & 1) == 0)
                 continue;
-            orders.gather[set][2 * taken] = 2 * lane;
-            orders.gather[set][2 * taken + 1] = 2 * lane + 1;
-            orders.spread[set][2 * lane] = 2 * taken;
-            orders.spread[set][2 * lane + 1] = 2 * taken + 1;
+            orders.gather[set][2 * taken] = static_cast<int32_t>(2 * lane);
+            orders.gather[set][2 * taken + 1] = static_cast<int32_t>(2 * lane + 1);
+            orders.spread[set][2 * lane] = static_cast<int32_t>(2 * taken);
+            orders.spread[set][2 * lane + 1] = static_cast<int32_t>(2 * taken + 1);
             taken++;
         }
     }
@@ -57,27 +57,23 @@ __m256d permuted(__m256d v, const int32_t *permutation)
     return _mm256_castps_pd(_mm256_permutevar8x32_ps(_mm256_castpd_ps(v), order));
 }
 
+// The lanes set in m, as the four bits of a number.
+int lane_set(__m256i m)
+{
+    return _mm256_movemask_pd(_mm256_castsi256_pd(m));
+}
+
 // The family of four-lane blocks, for the step loops (see
-// trial_division_steps.hpp). A mask is a vector whose lanes are all ones or
-// all zeros.
+// trial_division_steps.hpp). A mask is a vector of whole numbers whose lanes
+// are all ones or all zeros.
 struct avx2_blocks {
     using vec = __m256d;
-    using mask = __m256d;
+    using mask = __m256i;
     static constexpr int width = 4;
-
-    static vec broadcast(double x)
-    {
-        return _mm256_set1_pd(x);
-    }
 
     static vec lane_numbers(void)
     {
         return _mm256_setr_pd(0, 1, 2, 3);
-    }
-
-    static vec minus(vec a, vec b)
-    {
-        return _mm256_sub_pd(a, b);
     }
 
     static vec at_least(vec d, double low)
@@ -89,53 +85,43 @@ struct avx2_blocks {
     static mask dividing_by_division(vec n, vec d)
     {
         vec quotient = _mm256_div_pd(n, d);
-        return _mm256_cmp_pd(quotient, _mm256_floor_pd(quotient), _CMP_EQ_OQ);
+        return _mm256_castpd_si256(_mm256_cmp_pd(quotient, _mm256_floor_pd(quotient), _CMP_EQ_OQ));
     }
 
     // AVX2 has no reciprocal estimate for doubles, so the first one comes from
-    // the divisor rounded to a float, and two Newton steps follow; then two
-    // exact remainders.
+    // the divisor rounded to a float, and two Newton steps follow.
     static mask dividing_by_reciprocal(vec n, vec d)
     {
-        const vec one = _mm256_set1_pd(1), round_to_whole = _mm256_set1_pd(6755399441055744.0);
+        const vec one = _mm256_set1_pd(1);
         vec r = _mm256_cvtps_pd(_mm_rcp_ps(_mm256_cvtpd_ps(d)));
         r = _mm256_fmadd_pd(r, _mm256_fnmadd_pd(d, r, one), r);
         r = _mm256_fmadd_pd(r, _mm256_fnmadd_pd(d, r, one), r);
-        vec k0 = _mm256_sub_pd(_mm256_fmadd_pd(n, r, round_to_whole), round_to_whole);
-        vec remainder = _mm256_fnmadd_pd(k0, d, n);
-        vec k1 = _mm256_sub_pd(_mm256_fmadd_pd(remainder, r, round_to_whole), round_to_whole);
-        vec rest = _mm256_fnmadd_pd(k1, d, remainder);
-        return _mm256_cmp_pd(rest, _mm256_setzero_pd(), _CMP_EQ_OQ);
+        return lanes_dividing_by<avx2_blocks>(n, d, r);
     }
 
-    static mask no_lanes(void)
+    static vec multiply_add(vec a, vec b, vec c)
     {
-        return _mm256_setzero_pd();
+        return _mm256_fmadd_pd(a, b, c);
     }
 
-    static mask either(mask a, mask b)
+    static mask zero_lanes(vec v)
     {
-        return _mm256_or_pd(a, b);
-    }
-
-    static mask but_not(mask a, mask b)
-    {
-        return _mm256_andnot_pd(b, a);
+        return _mm256_castpd_si256(_mm256_cmp_pd(v, _mm256_setzero_pd(), _CMP_EQ_OQ));
     }
 
     static bool any(mask m)
     {
-        return _mm256_testz_pd(m, m) == 0;
+        return _mm256_testz_si256(m, m) == 0;
     }
 
     static int count(mask m)
     {
-        return __builtin_popcount(static_cast<unsigned>(_mm256_movemask_pd(m)));
+        return __builtin_popcount(static_cast<unsigned>(lane_set(m)));
     }
 
     static mask below_two(vec d)
     {
-        return _mm256_cmp_pd(d, _mm256_set1_pd(2), _CMP_LT_OQ);
+        return _mm256_castpd_si256(_mm256_cmp_pd(d, _mm256_set1_pd(2), _CMP_LT_OQ));
     }
 
     static vec load(const double *from)
@@ -145,51 +131,26 @@ struct avx2_blocks {
 
     static vec refill(vec v, mask m, const double *from)
     {
-        vec spread = permuted(_mm256_loadu_pd(from), orders.spread[_mm256_movemask_pd(m)]);
-        return _mm256_blendv_pd(v, spread, m);
+        vec spread = permuted(_mm256_loadu_pd(from), orders.spread[lane_set(m)]);
+        return _mm256_blendv_pd(v, spread, _mm256_castsi256_pd(m));
     }
 
     static void append(double *to, mask m, vec v)
     {
-        _mm256_storeu_pd(to, permuted(v, orders.gather[_mm256_movemask_pd(m)]));
+        _mm256_storeu_pd(to, permuted(v, orders.gather[lane_set(m)]));
     }
 };
 
 } // namespace
 
-bool has_divisor_on_avx2(trial_path path, double n, double top)
+trial_steps steps_on_avx2(trial_path path)
 {
-    switch (path) {
-    case trial_path::avx2_divider_heavy:
-        return has_divisor_in_steps<avx2_blocks, 2, 1>(n, top);
-    case trial_path::avx2_balanced:
-        return has_divisor_in_steps<avx2_blocks, 1, 1>(n, top);
-    case trial_path::avx2_fma_heavy:
-        return has_divisor_in_steps<avx2_blocks, 1, 2>(n, top);
-    default:
-        return has_divisor_in_steps<avx2_blocks, 4, 0>(n, top);
-    }
-}
-
-size_t primes_in_lanes_on_avx2(trial_path path, const double *candidates, const double *tops, size_t count,
-                               double *primes)
-{
-    switch (path) {
-    case trial_path::avx2_divider_heavy:
-        return primes_in_lanes<avx2_blocks, 2, 1>(candidates, tops, count, primes);
-    case trial_path::avx2_balanced:
-        return primes_in_lanes<avx2_blocks, 1, 1>(candidates, tops, count, primes);
-    case trial_path::avx2_fma_heavy:
-        return primes_in_lanes<avx2_blocks, 1, 2>(candidates, tops, count, primes);
-    default:
-        return primes_in_lanes<avx2_blocks, 4, 0>(candidates, tops, count, primes);
-    }
+    return steps_among<avx2_blocks, trial_path::avx2, trial_path::avx2_divider_heavy,
+                       trial_path::avx2_balanced, trial_path::avx2_fma_heavy>(path);
 }
 
 #if defined(__clang__)
 #pragma clang attribute pop
-#else
-#pragma GCC pop_options
 #endif
 
 #endif

@@ -7,11 +7,11 @@
 
 #include <immintrin.h>
 
-// Everything below, the step loops included, is compiled for AVX-512.
+// Everything below, to the end of the file and the step loops included, is
+// compiled for AVX-512.
 #if defined(__clang__)
 #pragma clang attribute push(__attribute__((target("avx512f"))), apply_to = function)
 #else
-#pragma GCC push_options
 #pragma GCC target("avx512f")
 #endif
 
@@ -31,22 +31,12 @@ namespace {
 // trial_division_steps.hpp).
 struct avx512_blocks {
     using vec = __m512d;
-    using mask = __mmask8;
+    using mask = unsigned;
     static constexpr int width = 8;
-
-    static vec broadcast(double x)
-    {
-        return _mm512_set1_pd(x);
-    }
 
     static vec lane_numbers(void)
     {
         return _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7);
-    }
-
-    static vec minus(vec a, vec b)
-    {
-        return _mm512_sub_pd(a, b);
     }
 
     static vec at_least(vec d, double low)
@@ -62,32 +52,23 @@ struct avx512_blocks {
         return _mm512_cmp_pd_mask(quotient, floor, _CMP_EQ_OQ);
     }
 
-    // rcp14 and one Newton step, then two exact remainders.
+    // rcp14 and one Newton step.
     static mask dividing_by_reciprocal(vec n, vec d)
     {
-        const vec one = _mm512_set1_pd(1), round_to_whole = _mm512_set1_pd(6755399441055744.0);
+        const vec one = _mm512_set1_pd(1);
         vec r = _mm512_rcp14_pd(d);
         r = _mm512_fmadd_pd(r, _mm512_fnmadd_pd(d, r, one), r);
-        vec k0 = _mm512_sub_pd(_mm512_fmadd_pd(n, r, round_to_whole), round_to_whole);
-        vec remainder = _mm512_fnmadd_pd(k0, d, n);
-        vec k1 = _mm512_sub_pd(_mm512_fmadd_pd(remainder, r, round_to_whole), round_to_whole);
-        vec rest = _mm512_fnmadd_pd(k1, d, remainder);
-        return _mm512_cmp_pd_mask(rest, _mm512_setzero_pd(), _CMP_EQ_OQ);
+        return lanes_dividing_by<avx512_blocks>(n, d, r);
     }
 
-    static mask no_lanes(void)
+    static vec multiply_add(vec a, vec b, vec c)
     {
-        return 0;
+        return _mm512_fmadd_pd(a, b, c);
     }
 
-    static mask either(mask a, mask b)
+    static mask zero_lanes(vec v)
     {
-        return static_cast<mask>(a | b);
-    }
-
-    static mask but_not(mask a, mask b)
-    {
-        return static_cast<mask>(a & ~b);
+        return _mm512_cmp_pd_mask(v, _mm512_setzero_pd(), _CMP_EQ_OQ);
     }
 
     static bool any(mask m)
@@ -114,13 +95,13 @@ struct avx512_blocks {
     // CPUs.
     static vec refill(vec v, mask m, const double *from)
     {
-        return _mm512_mask_expand_pd(v, m, _mm512_loadu_pd(from));
+        return _mm512_mask_expand_pd(v, static_cast<__mmask8>(m), _mm512_loadu_pd(from));
     }
 
     // The compression runs in registers, for the same reason.
     static void append(double *to, mask m, vec v)
     {
-        _mm512_storeu_pd(to, _mm512_maskz_compress_pd(m, v));
+        _mm512_storeu_pd(to, _mm512_maskz_compress_pd(static_cast<__mmask8>(m), v));
     }
 };
 
@@ -128,39 +109,14 @@ struct avx512_blocks {
 
 } // namespace
 
-bool has_divisor_on_avx512(trial_path path, double n, double top)
+trial_steps steps_on_avx512(trial_path path)
 {
-    switch (path) {
-    case trial_path::avx512_divider_leaning:
-        return has_divisor_in_steps<avx512_blocks, 3, 2>(n, top);
-    case trial_path::avx512_balanced:
-        return has_divisor_in_steps<avx512_blocks, 1, 1>(n, top);
-    case trial_path::avx512_fma_heavy:
-        return has_divisor_in_steps<avx512_blocks, 1, 2>(n, top);
-    default:
-        return has_divisor_in_steps<avx512_blocks, 2, 1>(n, top);
-    }
-}
-
-size_t primes_in_lanes_on_avx512(trial_path path, const double *candidates, const double *tops, size_t count,
-                                 double *primes)
-{
-    switch (path) {
-    case trial_path::avx512_divider_leaning:
-        return primes_in_lanes<avx512_blocks, 3, 2>(candidates, tops, count, primes);
-    case trial_path::avx512_balanced:
-        return primes_in_lanes<avx512_blocks, 1, 1>(candidates, tops, count, primes);
-    case trial_path::avx512_fma_heavy:
-        return primes_in_lanes<avx512_blocks, 1, 2>(candidates, tops, count, primes);
-    default:
-        return primes_in_lanes<avx512_blocks, 2, 1>(candidates, tops, count, primes);
-    }
+    return steps_among<avx512_blocks, trial_path::avx512_divider_heavy, trial_path::avx512_divider_leaning,
+                       trial_path::avx512_balanced, trial_path::avx512_fma_heavy>(path);
 }
 
 #if defined(__clang__)
 #pragma clang attribute pop
-#else
-#pragma GCC pop_options
 #endif
 
 #endif

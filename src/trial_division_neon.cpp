@@ -21,19 +21,9 @@ struct neon_blocks {
     using mask = uint64x2_t;
     static constexpr int width = 2;
 
-    static vec broadcast(double x)
-    {
-        return vdupq_n_f64(x);
-    }
-
     static vec lane_numbers(void)
     {
         return vsetq_lane_f64(1, vdupq_n_f64(0), 1);
-    }
-
-    static vec minus(vec a, vec b)
-    {
-        return vsubq_f64(a, b);
     }
 
     static vec at_least(vec d, double low)
@@ -49,33 +39,23 @@ struct neon_blocks {
     }
 
     // FRECPE's estimate of 1/d, good to about 8 bits, and two Newton steps,
-    // each FRECPS (2 - d*r, fused) and a product; then two exact remainders.
+    // each FRECPS (2 - d*r, fused) and a product.
     static mask dividing_by_reciprocal(vec n, vec d)
     {
-        const vec round_to_whole = vdupq_n_f64(6755399441055744.0);
         vec r = vrecpeq_f64(d);
         r = vmulq_f64(r, vrecpsq_f64(d, r));
         r = vmulq_f64(r, vrecpsq_f64(d, r));
-        vec k0 = vsubq_f64(vfmaq_f64(round_to_whole, n, r), round_to_whole);
-        vec remainder = vfmsq_f64(n, k0, d);
-        vec k1 = vsubq_f64(vfmaq_f64(round_to_whole, remainder, r), round_to_whole);
-        vec rest = vfmsq_f64(remainder, k1, d);
-        return vceqzq_f64(rest);
+        return lanes_dividing_by<neon_blocks>(n, d, r);
     }
 
-    static mask no_lanes(void)
+    static vec multiply_add(vec a, vec b, vec c)
     {
-        return vdupq_n_u64(0);
+        return vfmaq_f64(c, a, b);
     }
 
-    static mask either(mask a, mask b)
+    static mask zero_lanes(vec v)
     {
-        return vorrq_u64(a, b);
-    }
-
-    static mask but_not(mask a, mask b)
-    {
-        return vbicq_u64(a, b);
+        return vceqzq_f64(v);
     }
 
     static bool any(mask m)
@@ -117,19 +97,9 @@ struct neon_blocks {
 
 } // namespace
 
-bool has_divisor_on_neon(trial_path path, double n, double top)
+trial_steps steps_on_neon(trial_path path)
 {
-    if (path == trial_path::neon_divider_heavy)
-        return has_divisor_in_steps<neon_blocks, 6, 2>(n, top);
-    return has_divisor_in_steps<neon_blocks, 0, 8>(n, top);
-}
-
-size_t primes_in_lanes_on_neon(trial_path path, const double *candidates, const double *tops, size_t count,
-                               double *primes)
-{
-    if (path == trial_path::neon_divider_heavy)
-        return primes_in_lanes<neon_blocks, 6, 2>(candidates, tops, count, primes);
-    return primes_in_lanes<neon_blocks, 0, 8>(candidates, tops, count, primes);
+    return steps_among<neon_blocks, trial_path::neon_divider_heavy, trial_path::neon_fma_only>(path);
 }
 
 #endif

@@ -17,22 +17,51 @@
 #define NEON_VECTOR_PATHS
 #endif
 
-// For each family, on path, which must be one of the family's own paths and
-// supported by this CPU: has_divisor_on_* is true when some d with
-// 2 <= d <= top divides n, for 4 <= n < 2^53 and top = floor(sqrt(n)) >= 2;
-// primes_in_lanes_on_* is primes_in_lanes of trial_division_steps.hpp.
+// The blocks each step of path gives the divider and the FMA units.
+struct block_mix {
+    int division_blocks, fma_blocks;
+};
 
+// path's mix, as its name in prime_search.hpp says.
+constexpr block_mix mix_of(trial_path path) noexcept
+{
+    switch (path) {
+    case trial_path::avx2_divider_heavy:
+    case trial_path::avx512_divider_heavy:
+        return {2, 1};
+    case trial_path::avx2_balanced:
+    case trial_path::avx512_balanced:
+        return {1, 1};
+    case trial_path::avx2_fma_heavy:
+    case trial_path::avx512_fma_heavy:
+        return {1, 2};
+    case trial_path::avx512_divider_leaning:
+        return {3, 2};
+    case trial_path::neon_divider_heavy:
+        return {6, 2};
+    case trial_path::neon_fma_only:
+        return {0, 8};
+    default:
+        // The portable path and AVX2 on the divider alone.
+        return {4, 0};
+    }
+}
+
+// The step loops of one path (see trial_division_steps.hpp): whether some d
+// with 2 <= d <= top divides n, for 4 <= n < 2^53 and 2 <= top <=
+// floor(sqrt(n)); and the primes among a batch of candidates, side by side.
+struct trial_steps {
+    bool (*has_divisor)(double n, double top);
+    size_t (*primes_in_lanes)(const double *candidates, const double *tops, size_t count, double *primes);
+};
+
+// The step loops of path on each family's blocks, for a path of that family;
+// the CPU must support it to run them.
 #if defined(X86_VECTOR_PATHS)
-bool has_divisor_on_avx2(trial_path path, double n, double top);
-bool has_divisor_on_avx512(trial_path path, double n, double top);
-size_t primes_in_lanes_on_avx2(trial_path path, const double *candidates, const double *tops, size_t count,
-                               double *primes);
-size_t primes_in_lanes_on_avx512(trial_path path, const double *candidates, const double *tops, size_t count,
-                                 double *primes);
+trial_steps steps_on_avx2(trial_path path);
+trial_steps steps_on_avx512(trial_path path);
 #endif
 
 #if defined(NEON_VECTOR_PATHS)
-bool has_divisor_on_neon(trial_path path, double n, double top);
-size_t primes_in_lanes_on_neon(trial_path path, const double *candidates, const double *tops, size_t count,
-                               double *primes);
+trial_steps steps_on_neon(trial_path path);
 #endif

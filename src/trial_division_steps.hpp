@@ -2,16 +2,20 @@
 // blocks: the portable one and those of AVX2, AVX-512 and NEON. Why their
 // verdicts are exact: the top of src/trial_division.cpp.
 //
-// A family is a struct of a vector type vec of width doubles, a type mask
-// that holds one flag per lane, and these operations on them:
-//   broadcast(x)                 x in every lane
+// A family is a struct of a vector type vec of width doubles, one of the
+// compiler's own vector types, so that - subtracts lane by lane and a double
+// with it stands for that double in every lane; a type mask that holds one
+// flag per lane, a whole number or a vector of them, so that |, & and ~ work
+// on the flags and mask{} holds none; and these operations on them:
 //   lane_numbers()               0, 1, ..., width - 1
-//   minus(a, b)                  a - b, lane by lane
 //   at_least(d, low)             d, with the lanes below low raised to low
 //   dividing_by_division(n, d)   the lanes of d that divide n, by the divider
-//   dividing_by_reciprocal(n, d) the same, by the FMA units (not needed by a
-//                                family whose paths have no FMA blocks)
-//   no_lanes(), either(a, b), but_not(a, b), any(m), count(m)
+//   dividing_by_reciprocal(n, d) the same, by the FMA units, from its own
+//                                estimate of 1/d and then lanes_dividing_by
+//                                (not needed by a family without FMA blocks)
+//   multiply_add(a, b, c)        a * b + c, rounded once
+//   zero_lanes(v)                the lanes of v that are 0
+//   any(m), count(m)             whether m holds a lane, and how many
 //   below_two(d)                 the lanes of d below 2
 //   load(from)                   width doubles from memory
 //   refill(v, m, from)           v, with the lanes of m, in order, taking
@@ -24,6 +28,26 @@
 
 #include <cstddef>
 
+#include "trial_division_paths.hpp"
+
+// The lanes of d that divide n, found by the FMA units from r, an estimate of
+// 1/d: the remainder of n by d in two exact rounds, which the top of
+// src/trial_division.cpp proves exact for r within its bounds.
+template <class family>
+typename family::mask lanes_dividing_by(typename family::vec n, typename family::vec d,
+                                        typename family::vec r)
+{
+    using vec = typename family::vec;
+    // 1.5 * 2^52: adding and subtracting it rounds to a whole number, with
+    // room for negative remainders. Subtracting in the other order gives the
+    // negated whole number, exactly, so that one kind of FMA serves for all.
+    const vec round_to_whole = vec{} + 6755399441055744.0;
+    vec minus_k0 = round_to_whole - family::multiply_add(n, r, round_to_whole);
+    vec remainder = family::multiply_add(minus_k0, d, n);
+    vec minus_k1 = round_to_whole - family::multiply_add(remainder, r, round_to_whole);
+    return family::zero_lanes(family::multiply_add(minus_k1, d, remainder));
+}
+
 // The lanes of one step's blocks that divide their numerators. The step runs
 // rounds times over division_blocks blocks for the divider followed by
 // fma_blocks for the FMA units, so that both kinds of unit have work
@@ -33,16 +57,16 @@ template <class family, int division_blocks, int fma_blocks, int rounds = 1>
 typename family::mask step_dividing_lanes(typename family::vec numerators, typename family::vec base,
                                           double spacing)
 {
-    typename family::mask found = family::no_lanes();
+    typename family::mask found = {};
     for (int round = 0; round < rounds; round++)
         for (int block = 0; block < division_blocks + fma_blocks; block++) {
             double offset = spacing * (round * (division_blocks + fma_blocks) + block);
-            typename family::vec divisors = family::minus(base, family::broadcast(offset));
+            typename family::vec divisors = base - offset;
             if (block < division_blocks) {
-                found = family::either(found, family::dividing_by_division(numerators, divisors));
+                found |= family::dividing_by_division(numerators, divisors);
             } else {
                 if constexpr (fma_blocks > 0)
-                    found = family::either(found, family::dividing_by_reciprocal(numerators, divisors));
+                    found |= family::dividing_by_reciprocal(numerators, divisors);
             }
         }
     return found;
@@ -60,20 +84,21 @@ template <class family, int division_blocks, int fma_blocks> bool has_divisor_in
 {
     using vec = typename family::vec;
     const double per_block = family::width, per_step = per_block * (division_blocks + fma_blocks);
-    const vec numerators = family::broadcast(n);
-    vec base = family::minus(family::broadcast(top), family::lane_numbers());
+    const vec numerators = vec{} + n;
+    vec base = top - family::lane_numbers();
     double next = top;
     for (; next - (per_step - 1) >= 2; next -= per_step) {
-        if (family::any(step_dividing_lanes<family, division_blocks, fma_blocks>(numerators, base, per_block)))
+        if (family::any(
+                step_dividing_lanes<family, division_blocks, fma_blocks>(numerators, base, per_block)))
             return true;
-        base = family::minus(base, family::broadcast(per_step));
+        base = base - per_step;
     }
     const int leftover_fma_blocks = fma_blocks > 0 ? 1 : 0;
     for (; next >= 2; next -= per_block) {
         if (family::any(step_dividing_lanes<family, 1 - leftover_fma_blocks, leftover_fma_blocks>(
                 numerators, family::at_least(base, 2), 0)))
             return true;
-        base = family::minus(base, family::broadcast(per_block));
+        base = base - per_block;
     }
     return false;
 }
@@ -91,9 +116,9 @@ constexpr double least_lane_top = 64;
 
 // Room primes_in_lanes needs after the count entries of its candidates and
 // tops, in doubles, for a family of the given width.
-constexpr size_t parked_room(int width)
+constexpr size_t parked_room(int width) noexcept
 {
-    return static_cast<size_t>((vectors_in_flight + 1) * width);
+    return static_cast<size_t>(vectors_in_flight + 1) * static_cast<size_t>(width);
 }
 
 // Tests count candidates side by side, each lane of a vector holding one of
@@ -143,12 +168,12 @@ size_t primes_in_lanes(const double *candidates, const double *tops, size_t coun
             vec base = family::at_least(divisors[lanes], per_step + 1);
             mask dividing = step_dividing_lanes<family, division_blocks, fma_blocks, lane_rounds>(
                 numerators[lanes], base, 1);
-            divisors[lanes] = family::minus(base, family::broadcast(per_step));
+            divisors[lanes] = base - per_step;
             mask exhausted = family::below_two(divisors[lanes]);
-            mask prime = family::but_not(exhausted, dividing);
+            mask prime = exhausted & ~dividing;
             family::append(primes + found, prime, numerators[lanes]);
             found += static_cast<size_t>(family::count(prime));
-            mask done = family::either(dividing, exhausted);
+            mask done = dividing | exhausted;
             numerators[lanes] = family::refill(numerators[lanes], done, candidates + taken);
             divisors[lanes] = family::refill(divisors[lanes], done, tops + taken);
             auto finishing = static_cast<size_t>(family::count(done));
@@ -157,4 +182,21 @@ size_t primes_in_lanes(const double *candidates, const double *tops, size_t coun
         }
     }
     return found;
+}
+
+// The step loops of path on family's blocks.
+template <class family, trial_path path> constexpr trial_steps steps_with(void) noexcept
+{
+    constexpr block_mix mix = mix_of(path);
+    return {has_divisor_in_steps<family, mix.division_blocks, mix.fma_blocks>,
+            primes_in_lanes<family, mix.division_blocks, mix.fma_blocks>};
+}
+
+// The step loops of path on family's blocks, for path one of paths.
+template <class family, trial_path... paths> trial_steps steps_among(trial_path path) noexcept
+{
+    trial_steps steps = {};
+    // For each of paths in turn, takes its loops if it is path.
+    ((path == paths ? void(steps = steps_with<family, paths>()) : void()), ...);
+    return steps;
 }

@@ -318,7 +318,10 @@ TEST_P(EveryPath, ListsThePrimesOfEachRun)
         uint64_t first;
         size_t count;
     };
-    std::vector<Run> runs = {{1, 8}, {1, 4096 + 64}, {4089, largest_batch}, {999000, largest_batch},
+    std::vector<Run> runs = {{1, 8},
+                             {1, 4096 + 64},
+                             {4089, largest_batch},
+                             {999000, largest_batch},
                              {(uint64_t{1} << 24) - largest_batch / 2, largest_batch}};
     for (size_t count = 1; count <= 30; count++)
         runs.push_back({10007, count});
@@ -329,7 +332,8 @@ TEST_P(EveryPath, ListsThePrimesOfEachRun)
             if (!expected_verdict(n))
                 expected.push_back(static_cast<double>(n));
         size_t found = primes_among_on(GetParam(), static_cast<double>(run.first), run.count, primes.data());
-        EXPECT_EQ(std::vector<double>(primes.begin(), primes.begin() + static_cast<std::ptrdiff_t>(found)), expected)
+        EXPECT_EQ(std::vector<double>(primes.begin(), primes.begin() + static_cast<std::ptrdiff_t>(found)),
+                  expected)
             << run.first << " + " << run.count;
     }
 }
