@@ -123,10 +123,10 @@
 #include "trial_division_steps.hpp"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 
 #if defined(__i386__) && !defined(__SSE2_MATH__)
 #define X87_ARITHMETIC
@@ -259,12 +259,20 @@ volatile double timing_candidate = 9006772245968297.0;
 // merged with another or left out.
 volatile bool timing_verdict = false;
 
-// How long path takes to find the divisor of timing_candidate.
-std::chrono::steady_clock::duration time_on(trial_path path) noexcept
+// The monotonic clock, in nanoseconds.
+int64_t clock_ns(void) noexcept
 {
-    auto started = std::chrono::steady_clock::now();
+    timespec now = {};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
+}
+
+// How long path takes to find the divisor of timing_candidate, in nanoseconds.
+int64_t time_on(trial_path path) noexcept
+{
+    int64_t started = clock_ns();
     timing_verdict = has_trial_divisor_on(path, timing_candidate);
-    return std::chrono::steady_clock::now() - started;
+    return clock_ns() - started;
 }
 
 // The one of paths that runs fastest here; this CPU must support them all.
@@ -278,8 +286,8 @@ std::chrono::steady_clock::duration time_on(trial_path path) noexcept
 template <size_t path_count> trial_path fastest_of(const trial_path (&paths)[path_count]) noexcept
 {
     const int round_count = 7;
-    std::chrono::steady_clock::duration least_time[path_count];
-    std::fill(least_time, least_time + path_count, std::chrono::steady_clock::duration::max());
+    int64_t least_time[path_count];
+    std::fill(least_time, least_time + path_count, INT64_MAX);
     for (int round = 0; round < round_count; round++)
         for (size_t path = 0; path < path_count; path++)
             least_time[path] = std::min(least_time[path], time_on(paths[path]));
