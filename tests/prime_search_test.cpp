@@ -309,9 +309,12 @@ TEST_P(EveryPath, MatchesReferenceOnMoreOfTopOfRange)
 
 // Runs of candidates tested together, as the search tests them: the primes
 // listed are exactly those of the plain form, in order. The runs cover
-// candidates 1 to 8, the start of the lanes at 64^2, whole batches,
-// every count of candidates up to more than all lanes in flight hold, the
-// squares around a million, and the end of the lanes at 2^24.
+// candidates 1 to 8, the start of the lanes at 64^2, whole batches whose
+// tops run from 63 to 110, so that a lane's last step ends at every place in
+// a step of every path, the square 66^2 = 4356, found at its first divisor,
+// among the first 24 candidates and the prime 4357 right after it, every
+// count of candidates up to more than all lanes in flight hold, the squares
+// around a million, and the end of the lanes at 2^24.
 TEST_P(EveryPath, ListsThePrimesOfEachRun)
 {
     struct Run {
@@ -321,6 +324,8 @@ TEST_P(EveryPath, ListsThePrimesOfEachRun)
     std::vector<Run> runs = {{1, 8},
                              {1, 4096 + 64},
                              {4089, largest_batch},
+                             {4089 + largest_batch, largest_batch},
+                             {4356 - 23, 24 + 2},
                              {999000, largest_batch},
                              {(uint64_t{1} << 24) - largest_batch / 2, largest_batch}};
     for (size_t count = 1; count <= 30; count++)
