@@ -105,8 +105,6 @@ struct avx512_blocks {
     }
 };
 
-#pragma GCC diagnostic pop
-
 } // namespace
 
 trial_steps steps_on_avx512(trial_path path)
@@ -114,6 +112,10 @@ trial_steps steps_on_avx512(trial_path path)
     return steps_among<avx512_blocks, trial_path::avx512_divider_heavy, trial_path::avx512_divider_leaning,
                        trial_path::avx512_balanced, trial_path::avx512_fma_heavy>(path);
 }
+
+// The warning stays off to here: over the family, and the entry that
+// instantiates the step loops with it.
+#pragma GCC diagnostic pop
 
 #if defined(__clang__)
 #pragma clang attribute pop
