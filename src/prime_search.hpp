@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <ctime>
 
 // Every whole number below this bound (2^53) is exact in a double; the search
 // stops before its candidate would reach it.
@@ -66,6 +68,9 @@ size_t primes_among_on(trial_path path, double first, size_t count, double *prim
 
 // primes_among_on the fastest path this CPU supports.
 size_t primes_among(double first, size_t count, double *primes);
+
+// The time of clock (CLOCK_MONOTONIC, say), in nanoseconds.
+int64_t clock_ns(clockid_t clock) noexcept;
 
 // Writes to standard output, one per line and in ascending order, every prime
 // greater than start_value, which must be zero or a positive whole number.

@@ -259,20 +259,12 @@ volatile double timing_candidate = 9006772245968297.0;
 // merged with another or left out.
 volatile bool timing_verdict = false;
 
-// The monotonic clock, in nanoseconds.
-int64_t clock_ns(void) noexcept
-{
-    timespec now = {};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return int64_t{now.tv_sec} * 1000000000 + now.tv_nsec;
-}
-
 // How long path takes to find the divisor of timing_candidate, in nanoseconds.
 int64_t time_on(trial_path path) noexcept
 {
-    int64_t started = clock_ns();
+    int64_t started = clock_ns(CLOCK_MONOTONIC);
     timing_verdict = has_trial_divisor_on(path, timing_candidate);
-    return clock_ns() - started;
+    return clock_ns(CLOCK_MONOTONIC) - started;
 }
 
 // The one of paths that runs fastest here; this CPU must support them all.
