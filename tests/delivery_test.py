@@ -43,6 +43,11 @@ class SignalsDuringSearch(unittest.TestCase):
                         time.sleep(0.01)
                 else:
                     out = read_until(proc.stdout, lambda o: len(o) >= 20000, 60)
+                # Output grows when the delivery timer writes out the lines
+                # that wait, every twentieth of a second, and the lines come
+                # in batches: just after it grew nothing may wait, while a
+                # little later the batches tested since do.
+                time.sleep(0.025)
                 proc.send_signal(signal.SIGSTOP)
                 if to_file:
                     size_at_stop = sink.seek(0, os.SEEK_END)
