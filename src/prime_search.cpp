@@ -11,25 +11,35 @@ namespace {
 // The lines of a batch are written once the whole batch is tested, and then
 // wait for the delivery timer, which runs every twentieth of a second. So
 // that a line waits less than a tenth of a second in all, on a slow or an
-// emulated CPU too, a batch of candidates should take at most this much of
-// the processor's time. It is the program's own time that counts, not the
-// clock's: a batch that waited for the processor, on a busy machine or in
-// a container's CPU quota, or that was stopped, was not itself too long,
-// and smaller batches would only cost more of the little time it gets.
+// emulated CPU too, a batch of many small candidates should take at most
+// this much of the processor's time. It is the program's own time that
+// counts, not the clock's: a batch that waited for the processor, on a busy
+// machine or in a container's CPU quota, or that was stopped, was not itself
+// too long, and smaller batches would only cost more of the little time it
+// gets.
 const int64_t longest_batch_ns = 10000000;
 
-// How many candidates the batch after one of batch_limit candidates that
-// took took_ns may hold: half as many after one that took longer than
-// longest_batch_ns, twice as many, up to largest_batch, after one that took
-// less than half of it. A fast CPU tests 4,096 candidates below 2^24 in a
-// few milliseconds, and so keeps them all in one batch.
-size_t next_batch_limit(size_t batch_limit, int64_t took_ns)
+// The same for a batch of at most shared_batch long searches whose
+// candidates share their divisors. Near 2^53 a fast CPU needs several
+// milliseconds for each candidate, and a batch needs as many candidates as
+// its vector registers hold, some tens, to share the divisors well: with the
+// bound above, every candidate there would go alone. With this one a batch
+// there holds them all on AMD Zen 4, and takes about half a second; before
+// the candidates shared their divisors, that CPU took about as long between
+// two primes there, as one candidate in 37 is prime near 2^53.
+const int64_t longest_shared_batch_ns = 1500000000;
+
+// How many candidates the batch after one of count candidates that took
+// took_ns may hold, where a batch may take longest_ns: as many as would take
+// that long at the same speed, but at most 64 times as many, and from 1 to
+// largest_batch. So the batches grow from one candidate to dozens at once,
+// and on a CPU slower than expected, or a busier range, shrink at once.
+size_t next_batch_limit(size_t count, int64_t took_ns, int64_t longest_ns)
 {
-    if (took_ns > longest_batch_ns)
-        return std::max(batch_limit / 2, size_t{1});
-    if (took_ns < longest_batch_ns / 2)
-        return std::min(batch_limit * 2, largest_batch);
-    return batch_limit;
+    double fitting = static_cast<double>(count) * static_cast<double>(longest_ns) /
+                     static_cast<double>(std::max(took_ns, int64_t{1}));
+    double limit = std::min({fitting, 64.0 * static_cast<double>(count), static_cast<double>(largest_batch)});
+    return std::max(static_cast<size_t>(limit), size_t{1});
 }
 
 } // namespace
@@ -54,25 +64,31 @@ void list_primes_after(double start_value)
     // every prime a double holds exactly has been written by then.
     // The candidates go in batches; candidate is the last one tested. Only
     // the ranges that go in batches of more than one candidate are timed:
-    // above 2^24, where each candidate goes alone, the clock would cost more
-    // than it tells.
+    // where each candidate goes alone, the clock would cost more than it
+    // tells.
     double primes[largest_batch];
     double candidate = start_value;
     // The first batch is a single candidate, so that on a slow CPU too the
-    // first lines come at once; on a fast one the batches reach 4,096
-    // candidates within a few thousand.
+    // first lines come at once; on a fast one the next batches are as long
+    // as the range allows.
     size_t batch_limit = 1;
     while (candidate + 1 < exact_limit) {
         size_t longest = batch_length(candidate + 1);
         size_t count = std::min(longest, batch_limit);
-        // The last batch ends at the last candidate below 2^53.
+        // The last batch ends at the last candidate below 2^53. Where less
+        // than two batches are left, they are made even, as a short batch
+        // of long searches shares its divisors among few candidates.
         double left = exact_limit - 1 - candidate;
-        if (static_cast<double>(count) > left)
+        if (static_cast<double>(count) >= left)
             count = static_cast<size_t>(left);
+        else if (static_cast<double>(2 * count) > left)
+            count = static_cast<size_t>(left + 1) / 2;
         int64_t started = longest > 1 ? clock_ns(CLOCK_THREAD_CPUTIME_ID) : 0;
         size_t found = primes_among(candidate + 1, count, primes);
         if (longest > 1)
-            batch_limit = next_batch_limit(batch_limit, clock_ns(CLOCK_THREAD_CPUTIME_ID) - started);
+            batch_limit =
+                next_batch_limit(count, clock_ns(CLOCK_THREAD_CPUTIME_ID) - started,
+                                 longest == largest_batch ? longest_batch_ns : longest_shared_batch_ns);
         for (size_t i = 0; i < found; i++)
             print_prime(primes[i]);
         candidate = candidate + static_cast<double>(count);

@@ -37,8 +37,35 @@
 // starts at 2 or above and ends below 2, so it holds 2 already and the raised
 // lanes test nothing new.
 //
-// Candidates from 2^12 to below 2^24 are tested side by side instead, each
-// in a lane of its own (primes_in_lanes), which walks the candidate's
+// On a path with FMA, candidates that share their top (floor(sqrt), the same
+// for all of k^2 to (k + 1)^2 - 1, but for the last one or two near 2^53)
+// walk its divisors together instead (primes_sharing_divisors), and each
+// divisor d from 2 up is tested against each candidate n below 2^53 in two
+// FMAs and a comparison, from r = 1/d correctly rounded (one division shared
+// by all), which is within 2^-53 of 1/d relative to it, as 1/d lies in a
+// binade where half an ulp is at most 2^-53 of the value:
+// - m = n*r + 2^52, rounded once. n*r <= (n/d)(1 + 2^-53) < 2^52, as
+//   n/d <= 2^52 - 1/2 and (2^52 - 1/2)(1 + 2^-53) < 2^52; so the sum lies in
+//   [2^52, 2^53), and m is a double from 2^52 to 2^53. The doubles there are
+//   the whole numbers, so m = 2^52 + k for a whole k from 0 to 2^52.
+// - If d divides n, with k' = n/d <= 2^52 - 1: |n*r - k'| = k' |r*d - 1| <=
+//   k' 2^-53 < 1/2, so the nearest whole number to 2^52 + n*r is
+//   2^52 + k' (2^52 + k' + 1/2 is below 2^53, so no tie or rounding up to
+//   2^53 intervenes), and m = 2^52 + k'.
+// - t = m*d - 2^52*d, one FMA, whose addend 2^52*d is exact (d < 2^27), and
+//   whose exact value is k*d. When d divides n that is n, below 2^53,
+//   so t = n. When it does not, k*d is a whole number other than n: below
+//   2^53 it is a double and t = k*d != n; from 2^53 on, t rounds to at
+//   least 2^53 > n. So t equals n exactly when d divides n, for every d
+//   from 2 up, 2 and 3 included.
+// Adding 1.5 * 2^52 instead, as the FMA blocks below do, would put n*r + C
+// above 2^53 for d = 2 or 3 near 2^53, where only even numbers are doubles,
+// and miss divisors there. Without FMA, n*r and m*d would each be rounded
+// on their own, and m*d, near 2^52 * d, would lose its last bits: so the
+// paths without FMA test batches in lanes instead.
+//
+// Candidates from 2^12 to below 2^24 are tested side by side instead, on a
+// path without FMA, each in a lane of its own (primes_in_lanes), which walks the candidate's
 // divisors downward from its own top, a step of per_step (at most 48) at a
 // time. A base below per_step + 1 is raised to it: the step then tests the
 // divisors from per_step + 1 down to 2, all of them at most the candidate's
@@ -150,6 +177,7 @@ struct portable_blocks {
     using vec = double2;
     using mask = lanes2;
     static constexpr int width = 2;
+    static constexpr int shared_vectors = 0;
 
     static vec broadcast(double x)
     {
@@ -314,15 +342,37 @@ void round_x87_to_double(void) noexcept
 
 #endif
 
-// Prepares this thread's arithmetic for trial division and returns the path
-// has_trial_divisor takes. Runs once, before main, so before any trial division.
-trial_path prepare_trial_division(void) noexcept
+// Sets this thread's arithmetic for trial division. Runs once, before main,
+// so before any trial division.
+const bool arithmetic_prepared = (round_x87_to_double(), true);
+
+// The path has_trial_divisor and primes_among take: the fastest, timed at
+// their first call, so that a run that never searches does not time the
+// paths. The program has one thread, and no signal handler searches.
+trial_path chosen_path(void) noexcept
 {
-    round_x87_to_double();
-    return fastest_trial_path();
+    static bool chosen = false;
+    static trial_path fastest = trial_path::portable;
+    if (!chosen) {
+        fastest = fastest_trial_path();
+        chosen = true;
+    }
+    return fastest;
 }
 
-const trial_path chosen_path = prepare_trial_division();
+// The path on which the program tests batches of candidates: the chosen
+// one, or on 64-bit ARM, where the portable path may be chosen and lacks FMA,
+// the NEON path of FMA blocks alone, so that candidates share their divisors
+// there too.
+trial_path batch_path(void) noexcept
+{
+    trial_path path = chosen_path();
+#if defined(NEON_VECTOR_PATHS)
+    if (path == trial_path::portable)
+        return trial_path::neon_fma_only;
+#endif
+    return path;
+}
 
 } // namespace
 
@@ -394,16 +444,23 @@ bool has_trial_divisor_on(trial_path path, double candidate)
 
 bool has_trial_divisor(double candidate)
 {
-    return has_trial_divisor_on(chosen_path, candidate);
+    return has_trial_divisor_on(chosen_path(), candidate);
 }
 
 namespace {
 
 // Candidates below this, 2^24, whose tops are below 2^12, are tested in
-// lanes (primes_in_lanes). Above it a candidate takes enough divisions that
-// testing it alone costs nothing measurable more, and on AMD Zen 4 the lanes
-// ran a few per cent slower than the steps of one candidate.
+// lanes (primes_in_lanes) on a path without FMA. Above it a candidate takes
+// enough divisions that testing it alone costs nothing measurable more, and
+// on AMD Zen 4 the lanes ran a few per cent slower than the steps of one
+// candidate.
 const double lanewise_limit = 16777216.0;
+
+// Below this, 2^32, where a candidate's top is below 2^16, a path whose
+// candidates share their divisors takes them in batches of largest_batch:
+// there shared_batch candidates take a few hundred microseconds at most, and
+// timing each such batch (see list_primes_after) would cost a few per cent.
+const double large_shared_batch_limit = 4294967296.0;
 
 // A parked lane (see primes_in_lanes): candidate 1 and top 2^60.
 const double parked_candidate = 1, parked_top = 1152921504606846976.0;
@@ -439,33 +496,52 @@ size_t primes_in_lanes_among(trial_path path, double first, size_t count, double
     return found;
 }
 
+// How many of the count candidates from first on, from 4 below 2^53, have
+// floor(sqrt) equal to top, that of first: those below (top + 1)^2, but for
+// the last one or two of them near 2^53, whose square root rounds up to
+// top + 1.
+size_t sharing_top(double first, size_t count, double top)
+{
+    auto next_top = static_cast<uint64_t>(top) + 1;
+    uint64_t last = std::min(next_top * next_top - 1, static_cast<uint64_t>(first) + count - 1);
+    while (std::floor(std::sqrt(static_cast<double>(last))) > top)
+        last--;
+    return static_cast<size_t>(last - static_cast<uint64_t>(first) + 1);
+}
+
 } // namespace
 
 size_t batch_length(double first)
 {
+    if (steps_on(batch_path()).primes_sharing_divisors != nullptr)
+        return first < large_shared_batch_limit ? largest_batch : shared_batch;
     return first < lanewise_limit ? largest_batch : 1;
 }
 
 size_t primes_among_on(trial_path path, double first, size_t count, double *primes)
 {
+    trial_steps steps = steps_on(path);
     size_t found = 0, tested = 0;
     while (tested < count) {
         double candidate = first + static_cast<double>(tested);
-        if (candidate >= least_lane_top * least_lane_top && candidate < lanewise_limit) {
-            auto lanewise = static_cast<size_t>(
+        size_t run = 1;
+        if (steps.primes_sharing_divisors != nullptr && candidate >= 4) {
+            double top = std::floor(std::sqrt(candidate));
+            run = sharing_top(candidate, count - tested, top);
+            found += steps.primes_sharing_divisors(candidate, run, top, primes + found);
+        } else if (candidate >= least_lane_top * least_lane_top && candidate < lanewise_limit) {
+            run = static_cast<size_t>(
                 std::min(static_cast<double>(count - tested), lanewise_limit - candidate));
-            found += primes_in_lanes_among(path, candidate, lanewise, primes + found);
-            tested += lanewise;
-        } else {
-            if (!has_trial_divisor_on(path, candidate))
-                primes[found++] = candidate;
-            tested++;
+            found += primes_in_lanes_among(path, candidate, run, primes + found);
+        } else if (!has_trial_divisor_on(path, candidate)) {
+            primes[found++] = candidate;
         }
+        tested += run;
     }
     return found;
 }
 
 size_t primes_among(double first, size_t count, double *primes)
 {
-    return primes_among_on(chosen_path, first, count, primes);
+    return primes_among_on(batch_path(), first, count, primes);
 }

@@ -70,6 +70,12 @@ struct avx2_blocks {
     using vec = __m256d;
     using mask = __m256i;
     static constexpr int width = 4;
+    static constexpr int shared_vectors = 12;
+
+    static vec broadcast(double x)
+    {
+        return _mm256_set1_pd(x);
+    }
 
     static vec lane_numbers(void)
     {
@@ -109,6 +115,11 @@ struct avx2_blocks {
         return _mm256_castpd_si256(_mm256_cmp_pd(v, _mm256_setzero_pd(), _CMP_EQ_OQ));
     }
 
+    static mask unequal_lanes_of(mask m, vec a, vec b)
+    {
+        return _mm256_and_si256(m, _mm256_castpd_si256(_mm256_cmp_pd(a, b, _CMP_NEQ_UQ)));
+    }
+
     static bool any(mask m)
     {
         return _mm256_testz_si256(m, m) == 0;
@@ -127,6 +138,11 @@ struct avx2_blocks {
     static vec load(const double *from)
     {
         return _mm256_loadu_pd(from);
+    }
+
+    static void store(double *to, vec v)
+    {
+        _mm256_storeu_pd(to, v);
     }
 
     static vec refill(vec v, mask m, const double *from)

@@ -33,6 +33,12 @@ struct avx512_blocks {
     using vec = __m512d;
     using mask = unsigned;
     static constexpr int width = 8;
+    static constexpr int shared_vectors = 8;
+
+    static vec broadcast(double x)
+    {
+        return _mm512_set1_pd(x);
+    }
 
     static vec lane_numbers(void)
     {
@@ -71,6 +77,11 @@ struct avx512_blocks {
         return _mm512_cmp_pd_mask(v, _mm512_setzero_pd(), _CMP_EQ_OQ);
     }
 
+    static mask unequal_lanes_of(mask m, vec a, vec b)
+    {
+        return _mm512_mask_cmp_pd_mask(static_cast<__mmask8>(m), a, b, _CMP_NEQ_UQ);
+    }
+
     static bool any(mask m)
     {
         return m != 0;
@@ -89,6 +100,11 @@ struct avx512_blocks {
     static vec load(const double *from)
     {
         return _mm512_loadu_pd(from);
+    }
+
+    static void store(double *to, vec v)
+    {
+        _mm512_storeu_pd(to, v);
     }
 
     // The expansion runs in registers: from memory it is microcoded on some

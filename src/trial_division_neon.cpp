@@ -20,6 +20,12 @@ struct neon_blocks {
     using vec = float64x2_t;
     using mask = uint64x2_t;
     static constexpr int width = 2;
+    static constexpr int shared_vectors = 12;
+
+    static vec broadcast(double x)
+    {
+        return vdupq_n_f64(x);
+    }
 
     static vec lane_numbers(void)
     {
@@ -58,6 +64,11 @@ struct neon_blocks {
         return vceqzq_f64(v);
     }
 
+    static mask unequal_lanes_of(mask m, vec a, vec b)
+    {
+        return vbicq_u64(m, vceqq_f64(a, b));
+    }
+
     static bool any(mask m)
     {
         return vmaxvq_u32(vreinterpretq_u32_u64(m)) != 0;
@@ -77,6 +88,11 @@ struct neon_blocks {
     static vec load(const double *from)
     {
         return vld1q_f64(from);
+    }
+
+    static void store(double *to, vec v)
+    {
+        vst1q_f64(to, v);
     }
 
     // The first lane of m takes from[0]; the second takes from[1] when the

@@ -49,10 +49,14 @@ constexpr block_mix mix_of(trial_path path) noexcept
 
 // The step loops of one path (see trial_division_steps.hpp): whether some d
 // with 2 <= d <= top divides n, for 4 <= n < 2^53 and 2 <= top <=
-// floor(sqrt(n)); and the primes among a batch of candidates, side by side.
+// floor(sqrt(n)); and the primes among a batch of candidates, on a family
+// without FMA side by side in lanes, on one with FMA by divisors shared
+// among candidates of one top. Of the last two, the one the family lacks is
+// null.
 struct trial_steps {
     bool (*has_divisor)(double n, double top);
     size_t (*primes_in_lanes)(const double *candidates, const double *tops, size_t count, double *primes);
+    size_t (*primes_sharing_divisors)(double first, size_t count, double top, double *primes);
 };
 
 // The step loops of path on each family's blocks, for a path of that family;

@@ -7,6 +7,7 @@
 // with it stands for that double in every lane; a type mask that holds one
 // flag per lane, a whole number or a vector of them, so that |, & and ~ work
 // on the flags and mask{} holds none; and these operations on them:
+//   broadcast(x)                 x in every lane
 //   lane_numbers()               0, 1, ..., width - 1
 //   at_least(d, low)             d, with the lanes below low raised to low
 //   dividing_by_division(n, d)   the lanes of d that divide n, by the divider
@@ -22,11 +23,19 @@
 //                                from[0], from[1], ... as many as m holds
 //   append(to, m, v)             stores the lanes of m of v, in order, at to;
 //                                may write up to width doubles there
+//   unequal_lanes_of(m, a, b)    the lanes of m where a differs from b
+//   store(to, v)                 stores v's width doubles at to
+// and shared_vectors, how many vectors of candidates that share their
+// divisors it keeps in registers: 0 for a family without FMA, which has
+// neither that walk nor dividing_by_reciprocal.
 // A family's file includes this one under its own target attributes, so that
 // these loops are compiled for its instruction set.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
+#include <utility>
 
 #include "trial_division_paths.hpp"
 
@@ -184,12 +193,150 @@ size_t primes_in_lanes(const double *candidates, const double *tops, size_t coun
     return found;
 }
 
-// The step loops of path on family's blocks.
+// A run of candidates with one top that walk its divisors together
+// (primes_sharing_divisors): those still without a divisor, ascending, with
+// 1 after them to the end of their last vector; how many they are; and the
+// next divisor to test.
+struct shared_walk {
+    double *candidates;
+    size_t live;
+    double next;
+};
+
+// Tests the live candidates of walk, kept in registers as vectors, against
+// each divisor from walk.next down to 2, until every one is tested or
+// enough candidates have a divisor to free a vector; then keeps in
+// walk.candidates only those without one, in order, padded as before, and
+// moves walk.next past the divisors tested. vectors holds walk.live
+// candidates: more than (vectors - 1) * width, at most vectors * width.
+//
+// Each divisor d takes one correctly rounded division for 1/d, shared by
+// every candidate, and the test of each candidate n is two FMAs and a
+// comparison: m = n * r + 2^52, then whether m * d - 2^52 * d equals n (the
+// proof is at the top of src/trial_division.cpp). The divisions of a group of
+// width divisors run in one vector. A candidate found to have a divisor
+// stays in its lane, tested against a few more divisors, until the
+// candidates are counted, every few groups, and kept.
+template <class family, int vectors> void walk_shared_divisors(shared_walk &walk)
+{
+    using vec = typename family::vec;
+    using mask = typename family::mask;
+    constexpr int width = family::width;
+    // How many groups of divisors run between two counts of the candidates
+    // found: counting costs about as much as a test of every vector.
+    constexpr int groups_per_count = 32 / width;
+    const double two_pow_52 = 4503599627370496.0;
+    const vec round_to_whole = family::broadcast(two_pow_52);
+    vec numerators[vectors];
+    // The lanes without a divisor so far: at first every lane, as each
+    // equals itself.
+    mask apart[vectors];
+    for (int i = 0; i < vectors; i++) {
+        numerators[i] = family::load(walk.candidates + i * width);
+        apart[i] = family::unequal_lanes_of(~mask{}, numerators[i], vec{});
+    }
+    const int to_free = static_cast<int>(walk.live) - (vectors - 1) * width;
+    int found = 0;
+    double next = walk.next;
+    while (next >= 2 && found < to_free) {
+        for (int group = 0; group < groups_per_count && next >= 2; group++, next -= width) {
+            // The group's divisors below 2 are raised to 2, as in the steps.
+            // Each lane of the group is then broadcast from memory, which
+            // costs the vector units nothing.
+            vec divisors = family::at_least(next - family::lane_numbers(), 2);
+            double reciprocal_of[width], divisor_of[width], offset_of[width];
+            family::store(reciprocal_of, family::broadcast(1) / divisors);
+            family::store(divisor_of, divisors);
+            family::store(offset_of, divisors * -two_pow_52);
+            for (int j = 0; j < width; j++) {
+                vec r = family::broadcast(reciprocal_of[j]), d = family::broadcast(divisor_of[j]),
+                    offset = family::broadcast(offset_of[j]);
+                for (int i = 0; i < vectors; i++) {
+                    vec m = family::multiply_add(numerators[i], r, round_to_whole);
+                    apart[i] =
+                        family::unequal_lanes_of(apart[i], family::multiply_add(m, d, offset), numerators[i]);
+                }
+            }
+        }
+        found = vectors * width;
+        for (int i = 0; i < vectors; i++)
+            found -= family::count(apart[i]);
+    }
+    size_t kept = 0;
+    for (int i = 0; i < vectors; i++) {
+        family::append(walk.candidates + kept, apart[i], numerators[i]);
+        kept += static_cast<size_t>(family::count(apart[i]));
+    }
+    walk.live -= static_cast<size_t>(found);
+    std::fill(walk.candidates + walk.live, walk.candidates + walk.live + width, 1.0);
+    walk.next = next;
+}
+
+// walk_shared_divisors with as many vectors as walk's candidates need, one of
+// 1 to sizeof...(counts).
+template <class family, int... counts>
+void walk_in_vectors(shared_walk &walk, std::integer_sequence<int, counts...>)
+{
+    const int vectors = static_cast<int>((walk.live + family::width - 1) / family::width);
+    ((vectors == counts + 1 ? walk_shared_divisors<family, counts + 1>(walk) : void()), ...);
+}
+
+// Stores at primes, in ascending order, each of the count candidates from
+// first on that no divisor from top down to 2 divides, and returns how many.
+// The candidates are from 4 to below 2^53, and each has floor(sqrt) equal to
+// top, so that they walk the same divisors; primes has room for count.
+//
+// Fewer candidates than a vector holds would leave most of its lanes empty,
+// so they are tested one at a time, in the steps of the path's mix. Others
+// go in runs of at most shared_vectors vectors, and each run walks
+// those divisors together, width at a time (walk_shared_divisors). Whenever
+// the candidates found to have a divisor would free a vector they leave the
+// walk, which goes on with one vector fewer. So every candidate is tested
+// against every divisor from top down to its first divisor, as in the plain
+// form, and against a few more before it leaves. The padding, 1, is never
+// found to have a divisor: for d >= 2, r <= 1/2 and 1 * r + 2^52 rounds to
+// 2^52 (a tie, for d = 2, goes to the even 2^52), so m * d - 2^52 * d is 0.
+// Those without a divisor stay in order, so they come out ascending.
+template <class family, int division_blocks, int fma_blocks>
+size_t primes_sharing_divisors(double first, size_t count, double top, double *primes)
+{
+    size_t found = 0;
+    if (count < static_cast<size_t>(family::width)) {
+        for (size_t i = 0; i < count; i++) {
+            double candidate = first + static_cast<double>(i);
+            if (!has_divisor_in_steps<family, division_blocks, fma_blocks>(candidate, top))
+                primes[found++] = candidate;
+        }
+        return found;
+    }
+    constexpr size_t room = static_cast<size_t>(family::shared_vectors * family::width);
+    // A run's candidates, and room for the padding and for what keeping them
+    // (append) writes past them.
+    double candidates[room + 2 * family::width];
+    for (size_t from = 0; from < count; from += room) {
+        shared_walk walk = {candidates, std::min(count - from, room), top};
+        for (size_t i = 0; i < walk.live; i++)
+            candidates[i] = first + static_cast<double>(from + i);
+        std::fill(candidates + walk.live, candidates + walk.live + family::width, 1.0);
+        while (walk.live > 0 && walk.next >= 2)
+            walk_in_vectors<family>(walk, std::make_integer_sequence<int, family::shared_vectors>());
+        std::copy(candidates, candidates + walk.live, primes + found);
+        found += walk.live;
+    }
+    return found;
+}
+
+// The step loops of path on family's blocks, and how it tests a batch: by
+// shared divisors where the family has FMA, else in lanes.
 template <class family, trial_path path> constexpr trial_steps steps_with(void) noexcept
 {
     constexpr block_mix mix = mix_of(path);
-    return {has_divisor_in_steps<family, mix.division_blocks, mix.fma_blocks>,
-            primes_in_lanes<family, mix.division_blocks, mix.fma_blocks>};
+    if constexpr (family::shared_vectors > 0)
+        return {has_divisor_in_steps<family, mix.division_blocks, mix.fma_blocks>, nullptr,
+                primes_sharing_divisors<family, mix.division_blocks, mix.fma_blocks>};
+    else
+        return {has_divisor_in_steps<family, mix.division_blocks, mix.fma_blocks>,
+                primes_in_lanes<family, mix.division_blocks, mix.fma_blocks>, nullptr};
 }
 
 // The step loops of path on family's blocks, for path one of paths.
