@@ -224,7 +224,7 @@ template <class family, int vectors> void walk_shared_divisors(shared_walk &walk
     constexpr int width = family::width;
     // How many groups of divisors run between two counts of the candidates
     // found: counting costs about as much as a test of every vector.
-    constexpr int groups_per_count = 32 / width;
+    constexpr int groups_per_count = 8 / width;
     const double two_pow_52 = 4503599627370496.0;
     const vec round_to_whole = family::broadcast(two_pow_52);
     vec numerators[vectors];
