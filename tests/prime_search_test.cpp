@@ -307,40 +307,79 @@ TEST_P(EveryPath, MatchesReferenceOnMoreOfTopOfRange)
     expect_plain_verdicts(candidates);
 }
 
-// Runs of candidates tested together, as the search tests them: the primes
-// listed are exactly those of the plain form, in order. The runs cover
-// candidates 1 to 8, the start of the lanes at 64^2, whole batches whose
-// tops run from 63 to 110, so that a lane's last step ends at every place in
-// a step of every path, the square 66^2 = 4356, found at its first divisor,
-// among the first 24 candidates and the prime 4357 right after it, every
-// count of candidates up to more than all lanes in flight hold, the squares
-// around a million, and the end of the lanes at 2^24.
-TEST_P(EveryPath, ListsThePrimesOfEachRun)
+// A run of count candidates from first on, tested together.
+struct CandidateRun {
+    uint64_t first;
+    size_t count;
+};
+
+// Adds a failure for each run whose primes, as primes_among_on lists them on
+// path, are not exactly those of the plain form, in order.
+void expect_primes_of_runs(trial_path path, const std::vector<CandidateRun> &runs)
 {
-    struct Run {
-        uint64_t first;
-        size_t count;
-    };
-    std::vector<Run> runs = {{1, 8},
-                             {1, 4096 + 64},
-                             {4089, largest_batch},
-                             {4089 + largest_batch, largest_batch},
-                             {4356 - 23, 24 + 2},
-                             {999000, largest_batch},
-                             {(uint64_t{1} << 24) - largest_batch / 2, largest_batch}};
-    for (size_t count = 1; count <= 30; count++)
-        runs.push_back({10007, count});
     std::vector<double> primes(largest_batch);
-    for (const Run &run : runs) {
+    for (const CandidateRun &run : runs) {
         std::vector<double> expected;
         for (uint64_t n = run.first; n < run.first + run.count; n++)
             if (!expected_verdict(n))
                 expected.push_back(static_cast<double>(n));
-        size_t found = primes_among_on(GetParam(), static_cast<double>(run.first), run.count, primes.data());
+        size_t found = primes_among_on(path, static_cast<double>(run.first), run.count, primes.data());
         EXPECT_EQ(std::vector<double>(primes.begin(), primes.begin() + static_cast<std::ptrdiff_t>(found)),
                   expected)
             << run.first << " + " << run.count;
     }
+}
+
+// Runs of candidates tested together, as the search tests them. The runs
+// cover candidates 1 to 8, the start of the lanes at 64^2, whole batches
+// whose tops run from 63 to 110, so that a lane's last step ends at every
+// place in a step of every path, the square 66^2 = 4356, found at its first
+// divisor, among the first 24 candidates and the prime 4357 right after it,
+// every count of candidates up to more than all lanes in flight hold, and
+// around what a shared walk keeps in registers (48 and 64), the squares
+// around a million, the square of the prime 101, whose only divisor is
+// above the top of the candidates before it, the end of the lanes at 2^24,
+// and four candidates that
+// share their divisors near 2^53, the last 2 times a prime, whose quotient
+// by 2 is near 2^52.
+TEST_P(EveryPath, ListsThePrimesOfEachRun)
+{
+    std::vector<CandidateRun> runs = {{1, 8},
+                                      {1, 4096 + 64},
+                                      {4089, largest_batch},
+                                      {4089 + largest_batch, largest_batch},
+                                      {4356 - 23, 24 + 2},
+                                      {999000, largest_batch},
+                                      {(uint64_t{1} << 24) - largest_batch / 2, largest_batch},
+                                      {101 * 101 - 8, 16},
+                                      {2 * small_factor_and_prime[0][1] - 3, 4}};
+    for (size_t count = 1; count <= 30; count++)
+        runs.push_back({10007, count});
+    for (size_t count : {47, 48, 49, 63, 64, 65, 129})
+        runs.push_back({10007, count});
+    expect_primes_of_runs(GetParam(), runs);
+}
+
+// Runs near 2^53, where the candidates that share their divisors have
+// quotients up to 2^52: the run that ends at 2^53, which holds 3 and 12
+// times a prime; runs that end at 2, 4, 5, 6, 7 and 9 times the largest prime
+// that keeps the product below 2^53, whose first divisor is that factor,
+// whose reciprocal is the furthest from 1/d in what it costs a quotient near
+// 2^53 / d (3, 5, 6, 7 and 9), and the first of whose runs holds the largest
+// prime below 2^53; and candidates around the square of the prime 94906249,
+// one below which floor(sqrt) is that prime, not one less.
+TEST_P(EveryPath, ListsThePrimesOfRunsNearTwoPow53)
+{
+    std::vector<CandidateRun> runs = {{two_pow_53 - 36, 36}};
+    for (uint64_t factor : {7, 2, 4, 5, 6, 9}) {
+        uint64_t prime = (two_pow_53 - 1) / factor;
+        while (!is_prime(prime))
+            prime--;
+        runs.push_back({factor * prime - 7, 8});
+    }
+    const uint64_t root = 94906249;
+    runs.push_back({root * root - 16, 32});
+    expect_primes_of_runs(GetParam(), runs);
 }
 
 // The name of a path in the tests' names.
