@@ -232,7 +232,7 @@ template <class family, int vectors> void walk_shared_divisors(shared_walk &walk
     // equals itself.
     mask apart[vectors];
     for (int i = 0; i < vectors; i++) {
-        numerators[i] = family::load(walk.candidates + i * width);
+        numerators[i] = family::load(walk.candidates + static_cast<size_t>(i) * width);
         apart[i] = family::unequal_lanes_of(~mask{}, numerators[i], vec{});
     }
     const int to_free = static_cast<int>(walk.live) - (vectors - 1) * width;
@@ -309,7 +309,7 @@ size_t primes_sharing_divisors(double first, size_t count, double top, double *p
         }
         return found;
     }
-    constexpr size_t room = static_cast<size_t>(family::shared_vectors * family::width);
+    constexpr size_t room = static_cast<size_t>(family::shared_vectors) * family::width;
     // A run's candidates, and room for the padding and for what keeping them
     // (append) writes past them.
     double candidates[room + 2 * family::width];
