@@ -59,9 +59,13 @@ const start_run start_runs[] = {
 };
 
 // The search over a start run, in the batches the program takes, on the
-// fastest path; the rate counts the plain form's divisions.
-void search_run(benchmark::State &state)
+// fastest path or on path; the rate counts the plain form's divisions.
+template <bool fastest, trial_path path = trial_path::portable> void search_run(benchmark::State &state)
 {
+    if (!fastest && !trial_path_supported(path)) {
+        state.SkipWithError("this CPU lacks the path");
+        return;
+    }
     const start_run &run = start_runs[state.range(0)];
     static double primes[largest_batch];
     for (auto _ : state) {
@@ -69,7 +73,8 @@ void search_run(benchmark::State &state)
             size_t count = batch_length(candidate);
             if (static_cast<double>(count) > run.last + 1 - candidate)
                 count = static_cast<size_t>(run.last + 1 - candidate);
-            benchmark::DoNotOptimize(primes_among(candidate, count, primes));
+            benchmark::DoNotOptimize(fastest ? primes_among(candidate, count, primes)
+                                             : primes_among_on(path, candidate, count, primes));
             benchmark::ClobberMemory();
             candidate += static_cast<double>(count);
         }
@@ -170,7 +175,22 @@ BENCHMARK(trial_division<false, trial_path::avx512_divider_leaning>)
     ->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::avx512_balanced>)->Name("avx512_balanced")->DenseRange(0, 2);
 BENCHMARK(trial_division<false, trial_path::avx512_fma_heavy>)->Name("avx512_fma_heavy")->DenseRange(0, 2);
-BENCHMARK(search_run)->Name("search_from_start")->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+BENCHMARK(search_run<true>)->Name("search_from_start")->DenseRange(0, 4)->Unit(benchmark::kMillisecond);
+BENCHMARK(search_run<false, trial_path::avx2>)
+    ->Name("search_on_avx2")
+    ->Arg(1)
+    ->Arg(4)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(search_run<false, trial_path::neon_fma_only>)
+    ->Name("search_on_neon")
+    ->Arg(1)
+    ->Arg(4)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(search_run<false, trial_path::portable>)
+    ->Name("search_on_portable")
+    ->Arg(1)
+    ->Arg(4)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(peak_division_128);
 #if defined(__x86_64__) || defined(__i386__)
 BENCHMARK(peak_division_avx2);

@@ -19,8 +19,8 @@ namespace {
 // gets.
 const int64_t longest_batch_ns = 10000000;
 
-// The same for a batch of at most shared_batch long searches whose
-// candidates share their divisors. Near 2^53 a fast CPU needs several
+// The same for a batch of long searches whose candidates share their
+// divisors. Near 2^53 a fast CPU needs several
 // milliseconds for each candidate, and a batch needs as many candidates as
 // its vector registers hold, some tens, to share the divisors well: with the
 // bound above, every candidate there would go alone. With this one a batch

@@ -52,17 +52,13 @@ bool has_trial_divisor(double candidate);
 // The most candidates primes_among takes in one call.
 constexpr size_t largest_batch = 4096;
 
-// The most candidates in one call of primes_among where each is a long
-// search, on a CPU whose candidates share their divisors: enough to keep
-// its vector registers full.
-constexpr size_t shared_batch = 64;
-
 // How many candidates, from first on, a call of primes_among should take:
 // largest_batch where each candidate takes at most some tens of thousands of
 // divisions, so that they are tested together and the batch still takes a
-// few milliseconds at most. Where each is a long search, shared_batch on a
-// CPU whose candidates share their divisors, and otherwise one, so that
-// every prime is written as soon as it is found.
+// few milliseconds at most. Where each is a long search, on a CPU whose
+// candidates share their divisors, as many as its vector registers hold
+// (some tens), and otherwise one, so that every prime is written as soon as
+// it is found.
 size_t batch_length(double first);
 
 // Stores at primes, in ascending order, each of the count candidates from

@@ -458,7 +458,8 @@ const double lanewise_limit = 16777216.0;
 
 // Below this, 2^32, where a candidate's top is below 2^16, a path whose
 // candidates share their divisors takes them in batches of largest_batch:
-// there shared_batch candidates take a few hundred microseconds at most, and
+// there a batch of as many as the registers hold would take a few hundred
+// microseconds at most, and
 // timing each such batch (see list_primes_after) would cost a few per cent.
 const double large_shared_batch_limit = 4294967296.0;
 
@@ -514,7 +515,7 @@ size_t sharing_top(double first, size_t count, double top)
 size_t batch_length(double first)
 {
     if (steps_on(batch_path()).primes_sharing_divisors != nullptr)
-        return first < large_shared_batch_limit ? largest_batch : shared_batch;
+        return first < large_shared_batch_limit ? largest_batch : steps_on(batch_path()).shared_room;
     return first < lanewise_limit ? largest_batch : 1;
 }
 

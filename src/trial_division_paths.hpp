@@ -52,11 +52,13 @@ constexpr block_mix mix_of(trial_path path) noexcept
 // floor(sqrt(n)); and the primes among a batch of candidates, on a family
 // without FMA side by side in lanes, on one with FMA by divisors shared
 // among candidates of one top. Of the last two, the one the family lacks is
-// null.
+// null. And how many candidates share their divisors in registers, 0 where
+// none do.
 struct trial_steps {
     bool (*has_divisor)(double n, double top);
     size_t (*primes_in_lanes)(const double *candidates, const double *tops, size_t count, double *primes);
     size_t (*primes_sharing_divisors)(double first, size_t count, double top, double *primes);
+    size_t shared_room;
 };
 
 // The step loops of path on each family's blocks, for a path of that family;

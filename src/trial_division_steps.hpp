@@ -281,6 +281,10 @@ void walk_in_vectors(shared_walk &walk, std::integer_sequence<int, counts...>)
     ((vectors == counts + 1 ? walk_shared_divisors<family, counts + 1>(walk) : void()), ...);
 }
 
+// How many candidates share their divisors in registers on family's blocks.
+template <class family>
+constexpr size_t shared_room = static_cast<size_t>(family::shared_vectors) * family::width;
+
 // Stores at primes, in ascending order, each of the count candidates from
 // first on that no divisor from top down to 2 divides, and returns how many.
 // The candidates are from 4 to below 2^53, and each has floor(sqrt) equal to
@@ -309,7 +313,7 @@ size_t primes_sharing_divisors(double first, size_t count, double top, double *p
         }
         return found;
     }
-    constexpr size_t room = static_cast<size_t>(family::shared_vectors) * family::width;
+    constexpr size_t room = shared_room<family>;
     // A run's candidates, and room for the padding and for what keeping them
     // (append) writes past them.
     double candidates[room + 2 * family::width];
@@ -333,10 +337,10 @@ template <class family, trial_path path> constexpr trial_steps steps_with(void) 
     constexpr block_mix mix = mix_of(path);
     if constexpr (family::shared_vectors > 0)
         return {has_divisor_in_steps<family, mix.division_blocks, mix.fma_blocks>, nullptr,
-                primes_sharing_divisors<family, mix.division_blocks, mix.fma_blocks>};
+                primes_sharing_divisors<family, mix.division_blocks, mix.fma_blocks>, shared_room<family>};
     else
         return {has_divisor_in_steps<family, mix.division_blocks, mix.fma_blocks>,
-                primes_in_lanes<family, mix.division_blocks, mix.fma_blocks>, nullptr};
+                primes_in_lanes<family, mix.division_blocks, mix.fma_blocks>, nullptr, 0};
 }
 
 // The step loops of path on family's blocks, for path one of paths.
