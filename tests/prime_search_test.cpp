@@ -355,7 +355,7 @@ TEST_P(EveryPath, ListsThePrimesOfEachRun)
                                       {2 * small_factor_and_prime[0][1] - 3, 4}};
     for (size_t count = 1; count <= 30; count++)
         runs.push_back({10007, count});
-    for (size_t count : {47, 48, 49, 63, 64, 65, 129})
+    for (size_t count : {size_t{47}, size_t{48}, size_t{49}, size_t{63}, size_t{64}, size_t{65}, size_t{129}})
         runs.push_back({10007, count});
     expect_primes_of_runs(GetParam(), runs);
 }
@@ -371,7 +371,7 @@ TEST_P(EveryPath, ListsThePrimesOfEachRun)
 TEST_P(EveryPath, ListsThePrimesOfRunsNearTwoPow53)
 {
     std::vector<CandidateRun> runs = {{two_pow_53 - 36, 36}};
-    for (uint64_t factor : {7, 2, 4, 5, 6, 9}) {
+    for (uint64_t factor : {uint64_t{7}, uint64_t{2}, uint64_t{4}, uint64_t{5}, uint64_t{6}, uint64_t{9}}) {
         uint64_t prime = (two_pow_53 - 1) / factor;
         while (!is_prime(prime))
             prime--;
