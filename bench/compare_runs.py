@@ -8,6 +8,7 @@ Each run feeds START to the binary and ends once LINES lines after the prompt
 have been read through a pipe, or, with LINES "all", once the program ends. With --line-buffered both run under stdbuf -oL,
 so that block buffering does not hide when a line was found.
 """
+import contextlib
 import statistics
 import subprocess
 import sys
@@ -23,8 +24,10 @@ def time_run(binary, start_value, line_count, line_buffered):
     wanted = float("inf") if line_count is None else line_count + 5
     began = time.perf_counter()
     proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE)
-    proc.stdin.write(start_value.encode() + b"\n")
-    proc.stdin.close()
+    # A program that ends before it reads its input leaves a broken pipe.
+    with contextlib.suppress(BrokenPipeError):
+        proc.stdin.write(start_value.encode() + b"\n")
+        proc.stdin.close()
     seen = 0
     while seen < wanted:
         chunk = proc.stdout.read1(1 << 16)
