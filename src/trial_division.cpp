@@ -274,12 +274,20 @@ trial_steps steps_on(trial_path path) noexcept
     }
 }
 
+// A path, and the divisions per nanosecond it made on one candidate near
+// 2^53 when it was timed at start-up (0 where no path was timed).
+struct timed_path {
+    trial_path path;
+    double rate;
+};
+
 #if defined(X86_VECTOR_PATHS) || defined(NEON_VECTOR_PATHS)
 
 // A composite candidate for timing the mixes: 94880011 * 94928027,
 // both prime, so walking down from its top, 94904015, its first divisor is
-// 94880011, after about 24,000 divisions by numbers of the size met near 2^53.
+// 94880011, after 24,005 divisions by numbers of the size met near 2^53.
 volatile double timing_candidate = 9006772245968297.0;
+const double timing_divisions = 24005;
 
 // Where each timed run puts its verdict. As this and timing_candidate are
 // volatile, a run must read its candidate after the clock is read at its start
@@ -303,7 +311,7 @@ int64_t time_on(trial_path path) noexcept
 // 1.7 divisions per nanosecond, 1.3 ms at 0.5. On a Cortex-A72 at 1.5 GHz,
 // where llvm-mca estimates 0.031, 0.041 and 0.129 divisions per cycle for the
 // three ARM paths, about 7 ms.
-template <size_t path_count> trial_path fastest_of(const trial_path (&paths)[path_count]) noexcept
+template <size_t path_count> timed_path fastest_of(const trial_path (&paths)[path_count]) noexcept
 {
     const int round_count = 7;
     int64_t least_time[path_count];
@@ -311,10 +319,40 @@ template <size_t path_count> trial_path fastest_of(const trial_path (&paths)[pat
     for (int round = 0; round < round_count; round++)
         for (size_t path = 0; path < path_count; path++)
             least_time[path] = std::min(least_time[path], time_on(paths[path]));
-    return paths[std::min_element(least_time, least_time + path_count) - least_time];
+    auto fastest = static_cast<size_t>(std::min_element(least_time, least_time + path_count) - least_time);
+    return {paths[fastest],
+            timing_divisions / static_cast<double>(std::max(least_time[fastest], int64_t{1}))};
 }
 
 #endif
+
+// The fastest path this CPU supports, and its rate (see fastest_trial_path).
+timed_path fastest_timed_path(void) noexcept
+{
+#if defined(X86_VECTOR_PATHS)
+    if (trial_path_supported(trial_path::avx512_balanced)) {
+        const trial_path paths[] = {trial_path::avx512_divider_heavy, trial_path::avx512_divider_leaning,
+                                    trial_path::avx512_balanced, trial_path::avx512_fma_heavy};
+        return fastest_of(paths);
+    }
+    if (trial_path_supported(trial_path::avx2)) {
+        const trial_path paths[] = {trial_path::avx2, trial_path::avx2_divider_heavy,
+                                    trial_path::avx2_balanced, trial_path::avx2_fma_heavy};
+        return fastest_of(paths);
+    }
+    return {trial_path::portable, 0};
+#elif defined(NEON_VECTOR_PATHS)
+    // The portable path is NEON on the divider alone here. By llvm-mca's
+    // estimates (doc/benchmarks.md) it is the fastest on Apple M1, 6:2 on
+    // Neoverse N1 and V1, and FMA blocks alone on Cortex-A72, Neoverse N2
+    // and V2.
+    const trial_path paths[] = {trial_path::portable, trial_path::neon_divider_heavy,
+                                trial_path::neon_fma_only};
+    return fastest_of(paths);
+#else
+    return {trial_path::portable, 0};
+#endif
+}
 
 #if defined(X87_ARITHMETIC)
 
@@ -346,15 +384,16 @@ void round_x87_to_double(void) noexcept
 // so before any trial division.
 const bool arithmetic_prepared = (round_x87_to_double(), true);
 
-// The path has_trial_divisor and primes_among take: the fastest, timed at
-// their first call, so that a run that never searches does not time the
-// paths. The program has one thread, and no signal handler searches.
-trial_path chosen_path(void) noexcept
+// The path has_trial_divisor and primes_among take, and its rate: the
+// fastest, timed at their first call, so that a run that never searches
+// does not time the paths. The program has one thread, and no signal
+// handler searches.
+timed_path chosen_path(void) noexcept
 {
     static bool chosen = false;
-    static trial_path fastest = trial_path::portable;
+    static timed_path fastest = {trial_path::portable, 0};
     if (!chosen) {
-        fastest = fastest_trial_path();
+        fastest = fastest_timed_path();
         chosen = true;
     }
     return fastest;
@@ -366,7 +405,7 @@ trial_path chosen_path(void) noexcept
 // there too.
 trial_path batch_path(void) noexcept
 {
-    trial_path path = chosen_path();
+    trial_path path = chosen_path().path;
 #if defined(NEON_VECTOR_PATHS)
     if (path == trial_path::portable)
         return trial_path::neon_fma_only;
@@ -405,29 +444,7 @@ bool trial_path_supported(trial_path path) noexcept
 
 trial_path fastest_trial_path(void) noexcept
 {
-#if defined(X86_VECTOR_PATHS)
-    if (trial_path_supported(trial_path::avx512_balanced)) {
-        const trial_path paths[] = {trial_path::avx512_divider_heavy, trial_path::avx512_divider_leaning,
-                                    trial_path::avx512_balanced, trial_path::avx512_fma_heavy};
-        return fastest_of(paths);
-    }
-    if (trial_path_supported(trial_path::avx2)) {
-        const trial_path paths[] = {trial_path::avx2, trial_path::avx2_divider_heavy,
-                                    trial_path::avx2_balanced, trial_path::avx2_fma_heavy};
-        return fastest_of(paths);
-    }
-    return trial_path::portable;
-#elif defined(NEON_VECTOR_PATHS)
-    // The portable path is NEON on the divider alone here. By llvm-mca's
-    // estimates (doc/benchmarks.md) it is the fastest on Apple M1, 6:2 on
-    // Neoverse N1 and V1, and FMA blocks alone on Cortex-A72, Neoverse N2
-    // and V2.
-    const trial_path paths[] = {trial_path::portable, trial_path::neon_divider_heavy,
-                                trial_path::neon_fma_only};
-    return fastest_of(paths);
-#else
-    return trial_path::portable;
-#endif
+    return fastest_timed_path().path;
 }
 
 bool has_trial_divisor_on(trial_path path, double candidate)
@@ -444,7 +461,7 @@ bool has_trial_divisor_on(trial_path path, double candidate)
 
 bool has_trial_divisor(double candidate)
 {
-    return has_trial_divisor_on(chosen_path(), candidate);
+    return has_trial_divisor_on(chosen_path().path, candidate);
 }
 
 namespace {
@@ -462,6 +479,15 @@ const double lanewise_limit = 16777216.0;
 // microseconds at most, and
 // timing each such batch (see list_primes_after) would cost a few per cent.
 const double large_shared_batch_limit = 4294967296.0;
+
+// Above large_shared_batch_limit, a batch holds no more candidates than the
+// chosen path would test one at a time in this many nanoseconds, were they
+// all prime. Their shared divisors make them about twice as fast or more (1.8
+// times on AMD Zen 1, 2 on Zen 4), so the batch's primes come at most about
+// half a second after the chosen path alone would have found the first of
+// them. Near 2^53 on Zen 4 that is 61 candidates, which share their
+// divisors about as well as the 64 its registers hold.
+const double longest_alone_ns = 1.25e9;
 
 // A parked lane (see primes_in_lanes): candidate 1 and top 2^60.
 const double parked_candidate = 1, parked_top = 1152921504606846976.0;
@@ -514,9 +540,13 @@ size_t sharing_top(double first, size_t count, double top)
 
 size_t batch_length(double first)
 {
-    if (steps_on(batch_path()).primes_sharing_divisors != nullptr)
-        return first < large_shared_batch_limit ? largest_batch : steps_on(batch_path()).shared_room;
-    return first < lanewise_limit ? largest_batch : 1;
+    trial_steps steps = steps_on(batch_path());
+    if (steps.primes_sharing_divisors == nullptr)
+        return first < lanewise_limit ? largest_batch : 1;
+    if (first < large_shared_batch_limit)
+        return largest_batch;
+    double alone = longest_alone_ns * chosen_path().rate / std::floor(std::sqrt(first));
+    return static_cast<size_t>(std::clamp(alone, 1.0, static_cast<double>(steps.shared_room)));
 }
 
 size_t primes_among_on(trial_path path, double first, size_t count, double *primes)
