@@ -317,13 +317,18 @@ size_t primes_sharing_divisors(double first, size_t count, double top, double *p
     // A run's candidates, and room for the padding and for what keeping them
     // (append) writes past them.
     double candidates[room + 2 * family::width];
-    for (size_t from = 0; from < count; from += room) {
-        shared_walk walk = {candidates, std::min(count - from, room), top};
-        for (size_t i = 0; i < walk.live; i++)
+    // The runs are made even, as a short one would share its divisors among
+    // few candidates.
+    size_t runs_left = (count + room - 1) / room;
+    for (size_t from = 0; from < count; runs_left--) {
+        size_t taken = (count - from + runs_left - 1) / runs_left;
+        shared_walk walk = {candidates, taken, top};
+        for (size_t i = 0; i < taken; i++)
             candidates[i] = first + static_cast<double>(from + i);
-        std::fill(candidates + walk.live, candidates + walk.live + family::width, 1.0);
+        std::fill(candidates + taken, candidates + taken + family::width, 1.0);
         while (walk.live > 0 && walk.next >= 2)
             walk_in_vectors<family>(walk, std::make_integer_sequence<int, family::shared_vectors>());
+        from += taken;
         std::copy(candidates, candidates + walk.live, primes + found);
         found += walk.live;
     }
