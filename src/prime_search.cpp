@@ -20,13 +20,13 @@ namespace {
 const int64_t longest_batch_ns = 10000000;
 
 // The same for a batch of long searches whose candidates share their
-// divisors. Near 2^53 a fast CPU needs several
-// milliseconds for each candidate, and a batch needs as many candidates as
-// its vector registers hold, some tens, to share the divisors well: with the
-// bound above, every candidate there would go alone. With this one a batch
-// there holds them all on AMD Zen 4, and takes about half a second; before
-// the candidates shared their divisors, that CPU took about as long between
-// two primes there, as one candidate in 37 is prime near 2^53.
+// divisors. Near 2^53 a fast CPU needs several milliseconds for each
+// candidate, and a batch needs as many candidates as its vector registers
+// hold, some tens, to share the divisors well: with the bound above, every
+// candidate there would go alone. batch_length already bounds such a batch
+// by the speed the start-up timing found (there a batch of 61 candidates
+// takes about half a second on AMD Zen 4); this bound shrinks batches only
+// where the CPU has since become slower.
 const int64_t longest_shared_batch_ns = 1500000000;
 
 // How many candidates the batch after one of count candidates that took

@@ -38,7 +38,7 @@
 // lanes test nothing new.
 //
 // On a path with FMA, candidates that share their top (floor(sqrt), the same
-// for all of k^2 to (k + 1)^2 - 1, but for the last one or two near 2^53)
+// for all of k^2 to (k + 1)^2 - 1, but for the last one where k >= 2^26)
 // walk its divisors together instead (primes_sharing_divisors), and each
 // divisor d from 2 up is tested against each candidate n below 2^53 in two
 // FMAs and a comparison, from r = 1/d correctly rounded (one division shared
@@ -64,10 +64,10 @@
 // on their own, and m*d, near 2^52 * d, would lose its last bits: so the
 // paths without FMA test batches in lanes instead.
 //
-// Candidates from 2^12 to below 2^24 are tested side by side instead, on a
-// path without FMA, each in a lane of its own (primes_in_lanes), which walks the candidate's
-// divisors downward from its own top, a step of per_step (at most 48) at a
-// time. A base below per_step + 1 is raised to it: the step then tests the
+// On a path without FMA, candidates from 2^12 to below 2^24 are tested side
+// by side instead, each in a lane of its own (primes_in_lanes), which walks
+// the candidate's divisors downward from its own top, a step of per_step (at
+// most 48) at a time. A base below per_step + 1 is raised to it: the step then tests the
 // divisors from per_step + 1 down to 2, all of them at most the candidate's
 // top, which is at least 64, and some tested before; so every divisor tested
 // is one the plain form may try, every one it may try is tested unless a
@@ -525,7 +525,7 @@ size_t primes_in_lanes_among(trial_path path, double first, size_t count, double
 
 // How many of the count candidates from first on, from 4 below 2^53, have
 // floor(sqrt) equal to top, that of first: those below (top + 1)^2, but for
-// the last one or two of them near 2^53, whose square root rounds up to
+// the last of them where top >= 2^26, whose square root rounds up to
 // top + 1.
 size_t sharing_top(double first, size_t count, double top)
 {

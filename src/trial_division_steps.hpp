@@ -222,14 +222,15 @@ template <class family, int vectors> void walk_shared_divisors(shared_walk &walk
     using vec = typename family::vec;
     using mask = typename family::mask;
     constexpr int width = family::width;
-    // How many groups of divisors run between two counts of the candidates
-    // found: counting costs about as much as a test of every vector.
+    // The candidates found are counted after every eight divisors: more
+    // often, the counts cost more than they save; less often, candidates
+    // with a divisor stay longer in their lanes.
     constexpr int groups_per_count = 8 / width;
     const double two_pow_52 = 4503599627370496.0;
     const vec round_to_whole = family::broadcast(two_pow_52);
     vec numerators[vectors];
-    // The lanes without a divisor so far: at first every lane, as each
-    // equals itself.
+    // The lanes without a divisor so far: at first every lane, as neither a
+    // candidate nor the padding is 0.
     mask apart[vectors];
     for (int i = 0; i < vectors; i++) {
         numerators[i] = family::load(walk.candidates + static_cast<size_t>(i) * width);
@@ -241,8 +242,8 @@ template <class family, int vectors> void walk_shared_divisors(shared_walk &walk
     while (next >= 2 && found < to_free) {
         for (int group = 0; group < groups_per_count && next >= 2; group++, next -= width) {
             // The group's divisors below 2 are raised to 2, as in the steps.
-            // Each lane of the group is then broadcast from memory, which
-            // costs the vector units nothing.
+            // Each divisor's reciprocal, value and offset then go to every
+            // lane.
             vec divisors = family::at_least(next - family::lane_numbers(), 2);
             double reciprocal_of[width], divisor_of[width], offset_of[width];
             family::store(reciprocal_of, family::broadcast(1) / divisors);
