@@ -28,10 +28,12 @@ namespace {
 #endif
 
 // The family of eight-lane blocks, for the step loops (see
-// trial_division_steps.hpp).
+// trial_division_steps.hpp). A mask is the eight bits of a mask register,
+// its own type, so that the compilers keep the shared walk's eight masks
+// there (Clang's build ran 2 to 5 % behind GCC's with a whole number).
 struct avx512_blocks {
     using vec = __m512d;
-    using mask = unsigned;
+    using mask = __mmask8;
     static constexpr int width = 8;
     static constexpr int shared_vectors = 8;
 
@@ -79,7 +81,7 @@ struct avx512_blocks {
 
     static mask unequal_lanes_of(mask m, vec a, vec b)
     {
-        return _mm512_mask_cmp_pd_mask(static_cast<__mmask8>(m), a, b, _CMP_NEQ_UQ);
+        return _mm512_mask_cmp_pd_mask(m, a, b, _CMP_NEQ_UQ);
     }
 
     static bool any(mask m)
@@ -111,13 +113,13 @@ struct avx512_blocks {
     // CPUs.
     static vec refill(vec v, mask m, const double *from)
     {
-        return _mm512_mask_expand_pd(v, static_cast<__mmask8>(m), _mm512_loadu_pd(from));
+        return _mm512_mask_expand_pd(v, m, _mm512_loadu_pd(from));
     }
 
     // The compression runs in registers, for the same reason.
     static void append(double *to, mask m, vec v)
     {
-        _mm512_storeu_pd(to, _mm512_maskz_compress_pd(static_cast<__mmask8>(m), v));
+        _mm512_storeu_pd(to, _mm512_maskz_compress_pd(m, v));
     }
 };
 

@@ -234,7 +234,7 @@ template <class family, int vectors> void walk_shared_divisors(shared_walk &walk
     mask apart[vectors];
     for (int i = 0; i < vectors; i++) {
         numerators[i] = family::load(walk.candidates + static_cast<size_t>(i) * width);
-        apart[i] = family::unequal_lanes_of(~mask{}, numerators[i], vec{});
+        apart[i] = family::unequal_lanes_of(static_cast<mask>(~mask{}), numerators[i], vec{});
     }
     const int to_free = static_cast<int>(walk.live) - (vectors - 1) * width;
     int found = 0;
