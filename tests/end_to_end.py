@@ -40,6 +40,10 @@ class FirstPrimes(unittest.TestCase):
             (b"23\n", ["29", "31"]),
             (b"89\n", ["97", "101", "103"]),
             (b"1000000000\n", ["1000000007", "1000000009"]),
+            # Across 2^32 = 65536^2, where batches of small candidates give
+            # way to batches of long searches, and at 10^12 among those.
+            (b"4294967280\n", ["4294967291", "4294967311", "4294967357"]),
+            (b"1000000000000\n", ["1000000000039", "1000000000061"]),
             (b"12abc\n", ["13", "17"]),
         ]
         for stdin_bytes, expected in cases:
