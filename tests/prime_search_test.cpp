@@ -339,9 +339,8 @@ void expect_primes_of_runs(trial_path path, const std::vector<CandidateRun> &run
 // around what a shared walk keeps in registers (48 and 64), the squares
 // around a million, the square of the prime 101, whose only divisor is
 // above the top of the candidates before it, the end of the lanes at 2^24,
-// and four candidates that
-// share their divisors near 2^53, the last 2 times a prime, whose quotient
-// by 2 is near 2^52.
+// and four candidates that share their divisors near 2^53, the last 2 times
+// a prime, whose quotient by 2 is near 2^52.
 TEST_P(EveryPath, ListsThePrimesOfEachRun)
 {
     std::vector<CandidateRun> runs = {{1, 8},
