@@ -67,12 +67,12 @@
 // On a path without FMA, candidates from 2^12 to below 2^24 are tested side
 // by side instead, each in a lane of its own (primes_in_lanes), which walks
 // the candidate's divisors downward from its own top, a step of per_step (at
-// most 48) at a time. A base below per_step + 1 is raised to it: the step then tests the
-// divisors from per_step + 1 down to 2, all of them at most the candidate's
-// top, which is at least 64, and some tested before; so every divisor tested
-// is one the plain form may try, every one it may try is tested unless a
-// step found a divisor first, and by the above the verdict is the plain
-// form's. Lanes with no candidate left hold 1 and divide it by 2^60, which
+// most 48) at a time. A base below per_step + 1 is raised to it: the step
+// then tests the divisors from per_step + 1 down to 2, all of them at most
+// the candidate's top, which is at least 64, and some tested before; so
+// every divisor tested is one the plain form may try, every one it may try
+// is tested unless a step found a divisor first, and by the above the
+// verdict is the plain form's. Lanes with no candidate left hold 1 and divide it by 2^60, which
 // stays 2^60 as the steps subtract at most 48 from it: the divider gives a
 // quotient of 2^-60, whose floor is 0 and which adding and subtracting 2^52
 // turns into 0; every FMA block below has r within a few per cent of 2^-60,
@@ -476,8 +476,8 @@ const double lanewise_limit = 16777216.0;
 // Below this, 2^32, where a candidate's top is below 2^16, a path whose
 // candidates share their divisors takes them in batches of largest_batch:
 // there a batch of as many as the registers hold would take a few hundred
-// microseconds at most, and
-// timing each such batch (see list_primes_after) would cost a few per cent.
+// microseconds at most, and timing each such batch (see list_primes_after)
+// would cost a few per cent.
 const double large_shared_batch_limit = 4294967296.0;
 
 // Above large_shared_batch_limit, a batch holds no more candidates than the

@@ -34,7 +34,6 @@
 
 #include <algorithm>
 #include <cstddef>
-#include <cstring>
 #include <utility>
 
 #include "trial_division_paths.hpp"
