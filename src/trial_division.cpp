@@ -447,7 +447,7 @@ trial_path fastest_trial_path(void) noexcept
     return fastest_timed_path().path;
 }
 
-bool has_trial_divisor_on(trial_path path, double candidate)
+bool has_trial_divisor_with(const trial_steps &steps, double candidate)
 {
     double top = std::floor(std::sqrt(candidate));
     // The first division comes before any bound test: for candidates below 4
@@ -456,7 +456,12 @@ bool has_trial_divisor_on(trial_path path, double candidate)
         double quotient = candidate / top;
         return quotient - std::floor(quotient) == 0;
     }
-    return steps_on(path).has_divisor(candidate, top);
+    return steps.has_divisor(candidate, top);
+}
+
+bool has_trial_divisor_on(trial_path path, double candidate)
+{
+    return has_trial_divisor_with(steps_on(path), candidate);
 }
 
 bool has_trial_divisor(double candidate)
@@ -500,9 +505,9 @@ double batch_candidates[largest_batch + lane_room];
 double batch_tops[largest_batch + lane_room];
 double batch_primes[largest_batch + lane_room];
 
-// primes_among_on for candidates whose tops are from least_lane_top to below
+// primes_among_with for candidates whose tops are from least_lane_top to below
 // 2^12, tested in lanes.
-size_t primes_in_lanes_among(trial_path path, double first, size_t count, double *primes)
+size_t primes_in_lanes_among(const trial_steps &steps, double first, size_t count, double *primes)
 {
     // Each top follows the candidates instead of taking a square root of its
     // own: it is the largest whole number whose square is at most the
@@ -518,7 +523,7 @@ size_t primes_in_lanes_among(trial_path path, double first, size_t count, double
     }
     std::fill(batch_candidates + count, batch_candidates + count + lane_room, parked_candidate);
     std::fill(batch_tops + count, batch_tops + count + lane_room, parked_top);
-    size_t found = steps_on(path).primes_in_lanes(batch_candidates, batch_tops, count, batch_primes);
+    size_t found = steps.primes_in_lanes(batch_candidates, batch_tops, count, batch_primes);
     std::copy(batch_primes, batch_primes + found, primes);
     return found;
 }
@@ -549,9 +554,8 @@ size_t batch_length(double first)
     return static_cast<size_t>(std::clamp(alone, 1.0, static_cast<double>(steps.shared_room)));
 }
 
-size_t primes_among_on(trial_path path, double first, size_t count, double *primes)
+size_t primes_among_with(const trial_steps &steps, double first, size_t count, double *primes)
 {
-    trial_steps steps = steps_on(path);
     size_t found = 0, tested = 0;
     while (tested < count) {
         double candidate = first + static_cast<double>(tested);
@@ -563,13 +567,18 @@ size_t primes_among_on(trial_path path, double first, size_t count, double *prim
         } else if (candidate >= least_lane_top * least_lane_top && candidate < lanewise_limit) {
             run = static_cast<size_t>(
                 std::min(static_cast<double>(count - tested), lanewise_limit - candidate));
-            found += primes_in_lanes_among(path, candidate, run, primes + found);
-        } else if (!has_trial_divisor_on(path, candidate)) {
+            found += primes_in_lanes_among(steps, candidate, run, primes + found);
+        } else if (!has_trial_divisor_with(steps, candidate)) {
             primes[found++] = candidate;
         }
         tested += run;
     }
     return found;
+}
+
+size_t primes_among_on(trial_path path, double first, size_t count, double *primes)
+{
+    return primes_among_with(steps_on(path), first, count, primes);
 }
 
 size_t primes_among(double first, size_t count, double *primes)

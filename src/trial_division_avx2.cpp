@@ -105,6 +105,11 @@ struct avx2_blocks {
         return lanes_dividing_by<avx2_blocks>(n, d, r);
     }
 
+    static mask undivided_by_shared(mask apart, vec n, vec r, vec d, vec offset)
+    {
+        return lanes_undivided_by_shared<avx2_blocks>(apart, n, r, d, offset);
+    }
+
     static vec multiply_add(vec a, vec b, vec c)
     {
         return _mm256_fmadd_pd(a, b, c);

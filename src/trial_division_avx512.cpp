@@ -69,6 +69,11 @@ struct avx512_blocks {
         return lanes_dividing_by<avx512_blocks>(n, d, r);
     }
 
+    static mask undivided_by_shared(mask apart, vec n, vec r, vec d, vec offset)
+    {
+        return lanes_undivided_by_shared<avx512_blocks>(apart, n, r, d, offset);
+    }
+
     static vec multiply_add(vec a, vec b, vec c)
     {
         return _mm512_fmadd_pd(a, b, c);

@@ -54,6 +54,11 @@ struct neon_blocks {
         return lanes_dividing_by<neon_blocks>(n, d, r);
     }
 
+    static mask undivided_by_shared(mask apart, vec n, vec r, vec d, vec offset)
+    {
+        return lanes_undivided_by_shared<neon_blocks>(apart, n, r, d, offset);
+    }
+
     static vec multiply_add(vec a, vec b, vec c)
     {
         return vfmaq_f64(c, a, b);

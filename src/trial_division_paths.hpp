@@ -61,6 +61,11 @@ struct trial_steps {
     size_t shared_room;
 };
 
+// has_trial_divisor_on and primes_among_on, on the step loops steps, which
+// this CPU must be able to run: the tests run them on a family of their own.
+bool has_trial_divisor_with(const trial_steps &steps, double candidate);
+size_t primes_among_with(const trial_steps &steps, double first, size_t count, double *primes);
+
 // The step loops of path on each family's blocks, for a path of that family;
 // the CPU must support it to run them.
 #if defined(X86_VECTOR_PATHS)

@@ -14,8 +14,12 @@
 //   dividing_by_reciprocal(n, d) the same, by the FMA units, from its own
 //                                estimate of 1/d and then lanes_dividing_by
 //                                (not needed by a family without FMA blocks)
-//   multiply_add(a, b, c)        a * b + c, rounded once
-//   zero_lanes(v)                the lanes of v that are 0
+//   undivided_by_shared(m, n, r, d, offset)
+//                                the lanes of m whose n the divisor d, the
+//                                same in every lane, does not divide, from
+//                                r = 1/d and offset = -2^52 * d: by
+//                                lanes_undivided_by_shared (only where
+//                                shared_vectors is above 0)
 //   any(m), count(m)             whether m holds a lane, and how many
 //   below_two(d)                 the lanes of d below 2
 //   load(from)                   width doubles from memory
@@ -25,11 +29,13 @@
 //                                may write up to width doubles there
 //   unequal_lanes_of(m, a, b)    the lanes of m where a differs from b
 //   store(to, v)                 stores v's width doubles at to
-// and shared_vectors, how many vectors of candidates that share their
-// divisors it keeps in registers: 0 for a family without FMA, which has
-// neither that walk nor dividing_by_reciprocal.
-// A family's file includes this one under its own target attributes, so that
-// these loops are compiled for its instruction set.
+// The FMA families' own tests build on two more, multiply_add(a, b, c),
+// a * b + c rounded once, and zero_lanes(v), the lanes of v that are 0. The
+// walks ask nothing else, so a family that computes each verdict its own way
+// (the tests' recording one) runs them all. And shared_vectors, how many vectors of candidates that share
+// their divisors it keeps in registers: 0 for a family without FMA, which has neither that walk nor
+// dividing_by_reciprocal. A family's file includes this one under its own target attributes, so that these
+// loops are compiled for its instruction set.
 #pragma once
 
 #include <algorithm>
@@ -56,6 +62,21 @@ typename family::mask lanes_dividing_by(typename family::vec n, typename family:
     return family::zero_lanes(family::multiply_add(minus_k1, d, remainder));
 }
 
+// The lanes of apart whose candidate in n the divisor d does not divide, from
+// r = 1/d correctly rounded and offset = -2^52 * d, each the same in every
+// lane: two FMAs and a comparison, m = n * r + 2^52, then whether
+// m * d - 2^52 * d differs from n, which the top of src/trial_division.cpp
+// proves exact for every d from 2 up.
+template <class family>
+typename family::mask lanes_undivided_by_shared(typename family::mask apart, typename family::vec n,
+                                                typename family::vec r, typename family::vec d,
+                                                typename family::vec offset)
+{
+    const typename family::vec round_to_whole = family::broadcast(4503599627370496.0);
+    typename family::vec m = family::multiply_add(n, r, round_to_whole);
+    return family::unequal_lanes_of(apart, family::multiply_add(m, d, offset), n);
+}
+
 // The lanes of one step's blocks that divide their numerators. The step runs
 // rounds times over division_blocks blocks for the divider followed by
 // fma_blocks for the FMA units, so that both kinds of unit have work
@@ -79,6 +100,11 @@ typename family::mask step_dividing_lanes(typename family::vec numerators, typen
         }
     return found;
 }
+
+// The most divisors has_divisor_in_steps tests past a candidate's first
+// divisor: the rest of the step that holds it.
+template <class family, int division_blocks, int fma_blocks>
+constexpr int steps_overrun = family::width *(division_blocks + fma_blocks) - 1;
 
 // True when some d with 2 <= d <= top divides n, for 4 <= n < 2^53 and
 // 2 <= top <= floor(sqrt(n)). The lanes of each block hold consecutive
@@ -121,6 +147,11 @@ constexpr int lane_rounds = 6;
 // The least top of a candidate of primes_in_lanes: above the divisors of
 // one lane in a step of every path.
 constexpr double least_lane_top = 64;
+
+// The most divisors primes_in_lanes tests past a candidate's first divisor:
+// the rest of the lane's step.
+template <int division_blocks, int fma_blocks>
+constexpr int lanes_overrun = lane_rounds *(division_blocks + fma_blocks) - 1;
 
 // Room primes_in_lanes needs after the count entries of its candidates and
 // tops, in doubles, for a family of the given width.
@@ -202,31 +233,38 @@ struct shared_walk {
     double next;
 };
 
+// The shared walk counts the candidates found to have a divisor after every
+// divisors_per_count divisors, and those found leave the walk once they would
+// free a vector, or else at the latest at the counts_of_stay-th count at which
+// some were found. So a candidate is tested against at most shared_overrun
+// divisors past its first divisor: the rest of the count's divisors, and
+// those of counts_of_stay - 1 more counts. More often, the counts cost more
+// than they save; less often, candidates with a divisor stay longer in
+// their lanes. That they leave also when they free no vector bounds their
+// stay at a cost of one keeping (below) each time, which the counts_of_stay
+// counts make rare.
+constexpr int divisors_per_count = 8;
+constexpr int counts_of_stay = 32;
+constexpr int shared_overrun = divisors_per_count * counts_of_stay - 1;
+
 // Tests the live candidates of walk, kept in registers as vectors, against
-// each divisor from walk.next down to 2, until every one is tested or
-// enough candidates have a divisor to free a vector; then keeps in
-// walk.candidates only those without one, in order, padded as before, and
+// each divisor from walk.next down to 2, until every one is tested or the
+// candidates found to have a divisor leave (see counts_of_stay); then keeps
+// in walk.candidates only those without one, in order, padded as before, and
 // moves walk.next past the divisors tested. vectors holds walk.live
 // candidates: more than (vectors - 1) * width, at most vectors * width.
 //
 // Each divisor d takes one correctly rounded division for 1/d, shared by
-// every candidate, and the test of each candidate n is two FMAs and a
-// comparison: m = n * r + 2^52, then whether m * d - 2^52 * d equals n (the
-// proof is at the top of src/trial_division.cpp). The divisions of a group of
-// width divisors run in one vector. A candidate found to have a divisor
-// stays in its lane, tested against a few more divisors, until the
-// candidates are counted, every few groups, and kept.
+// every candidate, and the test of each candidate is undivided_by_shared,
+// two FMAs and a comparison. The divisions of a group of width divisors run
+// in one vector.
 template <class family, int vectors> void walk_shared_divisors(shared_walk &walk)
 {
     using vec = typename family::vec;
     using mask = typename family::mask;
     constexpr int width = family::width;
-    // The candidates found are counted after every eight divisors: more
-    // often, the counts cost more than they save; less often, candidates
-    // with a divisor stay longer in their lanes.
-    constexpr int groups_per_count = 8 / width;
+    constexpr int groups_per_count = divisors_per_count / width;
     const double two_pow_52 = 4503599627370496.0;
-    const vec round_to_whole = family::broadcast(two_pow_52);
     vec numerators[vectors];
     // The lanes without a divisor so far: at first every lane, as neither a
     // candidate nor the padding is 0.
@@ -236,9 +274,9 @@ template <class family, int vectors> void walk_shared_divisors(shared_walk &walk
         apart[i] = family::unequal_lanes_of(static_cast<mask>(~mask{}), numerators[i], vec{});
     }
     const int to_free = static_cast<int>(walk.live) - (vectors - 1) * width;
-    int found = 0;
+    int found = 0, counts_with_found = 0;
     double next = walk.next;
-    while (next >= 2 && found < to_free) {
+    while (next >= 2 && found < to_free && counts_with_found < counts_of_stay) {
         for (int group = 0; group < groups_per_count && next >= 2; group++, next -= width) {
             // The group's divisors below 2 are raised to 2, as in the steps.
             // Each divisor's reciprocal, value and offset then go to every
@@ -251,16 +289,14 @@ template <class family, int vectors> void walk_shared_divisors(shared_walk &walk
             for (int j = 0; j < width; j++) {
                 vec r = family::broadcast(reciprocal_of[j]), d = family::broadcast(divisor_of[j]),
                     offset = family::broadcast(offset_of[j]);
-                for (int i = 0; i < vectors; i++) {
-                    vec m = family::multiply_add(numerators[i], r, round_to_whole);
-                    apart[i] =
-                        family::unequal_lanes_of(apart[i], family::multiply_add(m, d, offset), numerators[i]);
-                }
+                for (int i = 0; i < vectors; i++)
+                    apart[i] = family::undivided_by_shared(apart[i], numerators[i], r, d, offset);
             }
         }
         found = vectors * width;
         for (int i = 0; i < vectors; i++)
             found -= family::count(apart[i]);
+        counts_with_found += found > 0 ? 1 : 0;
     }
     size_t kept = 0;
     for (int i = 0; i < vectors; i++) {
