@@ -387,7 +387,8 @@ TEST_P(RecordedDivisions, FollowThePlainForm)
     std::vector<candidate_run> runs = {
         {4, 97},         {64 * 64 - 40, 80},  {(uint64_t{1} << 24) - 64, 128},       {4089, largest_batch},
         {4356 - 23, 26}, {101 * 101 - 8, 16}, {rounding_root * rounding_root - 2, 3}};
-    for (size_t count : {1, 2, 3, 4, 5, 6, 7, 8, 9, 23, 24, 25, 35, 36, 37, 47, 48, 49, 63, 64, 65, 129})
+    for (unsigned count : {1u,  2u,  3u,  4u,  5u,  6u,  7u,  8u,  9u,  23u, 24u,
+                           25u, 35u, 36u, 37u, 47u, 48u, 49u, 63u, 64u, 65u, 129u})
         runs.push_back({10007, count});
     expect_plain_walks(GetParam(), runs);
 }
