@@ -97,6 +97,11 @@ class WholeLines(unittest.TestCase):
                 end(proc)
                 sink.seek(0)
                 out = sink.read()
+                # SIGKILL during a write may stop the kernel's copy at a page
+                # boundary of the file, as the manual page says; a line cut
+                # anywhere else is a fault.
+                if not out.endswith(b"\n") and len(out) % 4096 == 0:
+                    out = out[: out.rfind(b"\n") + 1]
                 self.assertTrue(HEAD.startswith(out) or out.startswith(HEAD), out[:100])
                 harness.assert_first_primes(out[len(HEAD):])
 
