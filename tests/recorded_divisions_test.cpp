@@ -115,7 +115,7 @@ bool record_test(double n, double d)
             ledger.fault = "tested " + std::to_string(n) + ", outside the run";
         return false;
     }
-    candidate_record &record = ledger.candidates[index];
+    candidate_record &record = ledger.candidates[static_cast<size_t>(index)];
     const char *fault = order_fault(record, d);
     if (fault != nullptr && record.fault == nullptr) {
         record.fault = fault;
