@@ -10,6 +10,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <ostream>
 #include <string>
@@ -62,25 +64,41 @@ struct candidate_record {
     double fault_divisor = 0, fault_after = 0;
 };
 
-// The records of the run a walk is testing, candidate first + i at i, and a
-// test of a number outside the run.
+// The records of the run a walk is testing, candidate first + i at i; a
+// test of a number outside the run; and the tests of every lane so far,
+// padding and parked lanes included, against a limit that no walk reaches
+// unless it runs on without end.
 struct run_record {
     uint64_t first = 0;
     std::vector<candidate_record> candidates;
     std::string fault;
+    uint64_t tests = 0, test_limit = 0;
 };
 
 run_record ledger;
 
-// Starts the ledger for the count candidates from first on.
+// Starts the ledger for the count candidates from first on. The limit is
+// sixteen lanes for each candidate and more, each tested against every
+// divisor below the largest top and some hundreds more.
 void start_ledger(uint64_t first, size_t count)
 {
-    ledger = {first, {}, {}};
+    ledger = {first, {}, {}, 0, 0};
     for (uint64_t n = first; n < first + count; n++) {
         candidate_record record;
         record.plain = plain_walk_of(n);
         ledger.candidates.push_back(record);
     }
+    ledger.test_limit = 16 * (count + 64) * (ledger.candidates.back().plain.top + 512);
+}
+
+// Ends the tests where a walk runs on past the ledger's limit, which would
+// otherwise never end, and says so.
+[[noreturn]] void stop_endless_walk(void)
+{
+    ADD_FAILURE() << "the walk of the " << ledger.candidates.size() << " candidates from " << ledger.first
+                  << " made " << ledger.tests << " tests and runs on";
+    std::fflush(stdout);
+    std::abort();
 }
 
 // The rule that testing a candidate whose record is record against d breaks,
@@ -107,6 +125,8 @@ const char *order_fault(candidate_record &record, double d)
 // divides n.
 bool record_test(double n, double d)
 {
+    if (++ledger.tests > ledger.test_limit)
+        stop_endless_walk();
     if (n == 1) // padding, or a parked lane
         return false;
     auto index = static_cast<uint64_t>(n) - ledger.first;
