@@ -101,16 +101,13 @@ void start_ledger(uint64_t first, size_t count)
     std::abort();
 }
 
-// The rule that testing a candidate whose record is record against d breaks,
-// or null: the first divisor tested is the plain top, and each next one is
-// one less; the exceptions are 2 again after 2 (lanes raised to 2 at the end
-// of a walk) and one rise, the tail of primes_in_lanes raised to end at 2,
-// which repeats one or more divisors already tested.
-const char *order_fault(candidate_record &record, double d)
+// The rule that testing a candidate whose record is record against divisor,
+// from 2 to its top, breaks, or null: the first divisor tested is the top,
+// and each next one is one less; the exceptions are 2 again after 2 (lanes
+// raised to 2 at the end of a walk) and one rise, the tail of primes_in_lanes
+// raised to end at 2, which repeats one or more divisors already tested.
+const char *order_fault(candidate_record &record, uint64_t divisor)
 {
-    auto divisor = static_cast<uint64_t>(d);
-    if (d != std::floor(d) || d < 2 || divisor > record.plain.top)
-        return "a divisor outside 2 to the top";
     if (record.last_tested == 0)
         return divisor == record.plain.top ? nullptr : "a first divisor other than the top";
     if (divisor + 1 == record.last_tested || (divisor == 2 && record.last_tested == 2))
@@ -122,33 +119,37 @@ const char *order_fault(candidate_record &record, double d)
 }
 
 // Records that candidate n was tested against d, and returns whether d
-// divides n.
+// divides n. Numbers that are no candidate of the run, and divisors that are
+// not whole numbers from 2 to the top, are faults, and divide nothing.
 bool record_test(double n, double d)
 {
     if (++ledger.tests > ledger.test_limit)
         stop_endless_walk();
     if (n == 1) // padding, or a parked lane
         return false;
-    auto index = static_cast<uint64_t>(n) - ledger.first;
-    if (n != std::floor(n) || n < static_cast<double>(ledger.first) || index >= ledger.candidates.size()) {
+    const auto first = static_cast<double>(ledger.first);
+    if (n != std::floor(n) || n < first || n >= first + static_cast<double>(ledger.candidates.size())) {
         if (ledger.fault.empty())
             ledger.fault = "tested " + std::to_string(n) + ", outside the run";
         return false;
     }
-    candidate_record &record = ledger.candidates[static_cast<size_t>(index)];
-    const char *fault = order_fault(record, d);
+    candidate_record &record = ledger.candidates[static_cast<size_t>(n - first)];
+    const bool in_range = d == std::floor(d) && d >= 2 && d <= static_cast<double>(record.plain.top);
+    auto divisor = in_range ? static_cast<uint64_t>(d) : 0;
+    const char *fault = in_range ? order_fault(record, divisor) : "a divisor outside 2 to the top";
     if (fault != nullptr && record.fault == nullptr) {
         record.fault = fault;
         record.fault_divisor = d;
         record.fault_after = static_cast<double>(record.last_tested);
     }
-    auto divisor = static_cast<uint64_t>(d);
+    if (!in_range)
+        return false;
     record.last_tested = divisor;
     if (record.past_plain_last >= 0)
         record.past_plain_last++;
     else if (divisor == record.plain.last)
         record.past_plain_last = 0;
-    return divisor >= 1 && d == std::floor(d) && static_cast<uint64_t>(n) % divisor == 0;
+    return static_cast<uint64_t>(n) % divisor == 0;
 }
 
 // A family of blocks (see src/trial_division_steps.hpp) of width lanes, that
@@ -341,8 +342,8 @@ void expect_plain_divisions(const std::string &walk, int overrun)
     for (size_t i = 0; i < ledger.candidates.size(); i++) {
         const candidate_record &record = ledger.candidates[i];
         std::string where = walk + ", candidate " + std::to_string(ledger.first + i);
-        EXPECT_EQ(record.fault, nullptr) << where << ": " << record.fault << ", " << record.fault_divisor
-                                         << " after " << record.fault_after;
+        EXPECT_TRUE(record.fault == nullptr) << where << ": " << record.fault << ", " << record.fault_divisor
+                                             << " after " << record.fault_after;
         EXPECT_GE(record.past_plain_last, 0)
             << where << " left at " << record.last_tested << ", before " << record.plain.last;
         EXPECT_LE(record.past_plain_last, overrun) << where;
