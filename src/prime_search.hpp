@@ -56,11 +56,10 @@ constexpr size_t largest_batch = 4096;
 // largest_batch where each candidate takes at most some tens of thousands of
 // divisions, so that they are tested together and the batch still takes a
 // few milliseconds at most. Where each is a long search, on a CPU whose
-// candidates share their divisors, as many as its vector registers hold
-// (some tens), or fewer where the CPU is slow, so that the first prime among
-// them comes at most about half a second later than if each were tested
-// alone; otherwise one, so that every prime is written as soon as it is
-// found.
+// candidates share their divisors, as many as keep the first prime among
+// them at most about half a second later than if each were tested alone
+// (some thousands at 10^12, some tens near 2^53), up to largest_batch;
+// otherwise one, so that every prime is written as soon as it is found.
 size_t batch_length(double first);
 
 // Stores at primes, in ascending order, each of the count candidates from

@@ -52,13 +52,11 @@ constexpr block_mix mix_of(trial_path path) noexcept
 // floor(sqrt(n)); and the primes among a batch of candidates, on a family
 // without FMA side by side in lanes, on one with FMA by divisors shared
 // among candidates of one top. Of the last two, the one the family lacks is
-// null. And how many candidates share their divisors in registers, 0 where
-// none do.
+// null.
 struct trial_steps {
     bool (*has_divisor)(double n, double top);
     size_t (*primes_in_lanes)(const double *candidates, const double *tops, size_t count, double *primes);
     size_t (*primes_sharing_divisors)(double first, size_t count, double top, double *primes);
-    size_t shared_room;
 };
 
 // has_trial_divisor_on and primes_among_on, on the step loops steps, which
