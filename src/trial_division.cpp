@@ -487,12 +487,11 @@ const double large_shared_batch_limit = 4294967296.0;
 
 // Above large_shared_batch_limit, a batch holds no more candidates than the
 // chosen path would test one at a time in this many nanoseconds, were they
-// all prime, nor more than largest_batch. Their shared divisors make them
-// about twice as fast or more (1.8 times on AMD Zen 1, 2 on Zen 4, 4 on an
-// Intel Xeon), so the batch's primes come at most about half a second after
+// all prime, nor more than largest_cohort. Their shared divisors make them
+// about twice as fast or more (1.8 times on AMD Zen 1, 2 on Zen 4, 3 to 5 on
+// an Intel Xeon), so the batch's primes come at most about half a second after
 // the chosen path alone would have found the first of them. Near 2^53 that
-// is some 35 to 60 candidates; at 10^12 some thousands, which share their
-// divisors in one cohort.
+// is some 35 to 60 candidates.
 const double longest_alone_ns = 1.25e9;
 
 // A parked lane (see primes_in_lanes): candidate 1 and top 2^60.
@@ -552,7 +551,7 @@ size_t batch_length(double first)
     if (first < large_shared_batch_limit)
         return largest_batch;
     double alone = longest_alone_ns * chosen_path().rate / std::floor(std::sqrt(first));
-    return static_cast<size_t>(std::clamp(alone, 1.0, static_cast<double>(largest_batch)));
+    return static_cast<size_t>(std::clamp(alone, 1.0, static_cast<double>(largest_cohort)));
 }
 
 size_t primes_among_with(const trial_steps &steps, double first, size_t count, double *primes)

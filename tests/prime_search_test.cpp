@@ -381,6 +381,29 @@ TEST_P(EveryPath, ListsThePrimesOfRunsNearTwoPow53)
     expect_primes_of_runs(GetParam(), runs);
 }
 
+// A batch holds at least one candidate and at most largest_batch, and where
+// each candidate is a long search, from 2^32, at most largest_cohort: at
+// 10^10 a path alone would take a second for some tens of thousands.
+TEST(BatchLength, StaysWithinItsBounds)
+{
+    const struct {
+        double first;
+        size_t most;
+    } rows[] = {{1, largest_batch},
+                {1e6, largest_batch},
+                {4294967295.0, largest_batch},
+                {4294967296.0, largest_cohort},
+                {1e10, largest_cohort},
+                {1e12, largest_cohort},
+                {1e15, largest_cohort},
+                {9007199254740000.0, largest_cohort}};
+    for (const auto &row : rows) {
+        size_t length = batch_length(row.first);
+        EXPECT_GE(length, 1u) << row.first;
+        EXPECT_LE(length, row.most) << row.first;
+    }
+}
+
 // The name of a path in the tests' names.
 std::string path_name(const testing::TestParamInfo<trial_path> &info)
 {
