@@ -480,9 +480,9 @@ const double lanewise_limit = 16777216.0;
 
 // Below this, 2^32, where a candidate's top is below 2^16, a path whose
 // candidates share their divisors takes them in batches of largest_batch:
-// there a batch of as many as the registers hold would take a few hundred
-// microseconds at most, and timing each such batch (see list_primes_after)
-// would cost a few per cent.
+// there a batch of largest_cohort would take a few hundred microseconds at
+// most, and timing each such batch (see list_primes_after) would cost a few
+// per cent.
 const double large_shared_batch_limit = 4294967296.0;
 
 // Above large_shared_batch_limit, a batch holds no more candidates than the
