@@ -70,7 +70,12 @@ struct avx2_blocks {
     using vec = __m256d;
     using mask = __m256i;
     static constexpr int width = 4;
-    static constexpr int shared_vectors = 12;
+    // A tile of a cohort: six vectors, whose six masks, the broadcasts and
+    // the constant fit in the sixteen registers with the candidates. On an
+    // Intel Xeon, forced onto this path, the searches ran 28 % faster than
+    // with twelve, 10 % faster than with eight, and as fast as with four or
+    // five.
+    static constexpr int shared_vectors = 6;
 
     static vec broadcast(double x)
     {

@@ -336,7 +336,7 @@ void expect_primes_of_runs(trial_path path, const std::vector<CandidateRun> &run
 // place in a step of every path, the square 66^2 = 4356, found at its first
 // divisor, among the first 24 candidates and the prime 4357 right after it,
 // every count of candidates up to more than all lanes in flight hold, and
-// around what a shared walk keeps in registers (48 and 64), the squares
+// around a tile of a cohort (24 and 56) and two, the squares
 // around a million, the square of the prime 101, whose only divisor is
 // above the top of the candidates before it, the end of the lanes at 2^24,
 // and four candidates that share their divisors near 2^53, the last 2 times
@@ -354,7 +354,8 @@ TEST_P(EveryPath, ListsThePrimesOfEachRun)
                                       {2 * small_factor_and_prime[0][1] - 3, 4}};
     for (size_t count = 1; count <= 30; count++)
         runs.push_back({10007, count});
-    for (size_t count : {size_t{47}, size_t{48}, size_t{49}, size_t{63}, size_t{64}, size_t{65}, size_t{129}})
+    for (size_t count : {size_t{47}, size_t{48}, size_t{49}, size_t{55}, size_t{56}, size_t{57}, size_t{63},
+                         size_t{64}, size_t{65}, size_t{111}, size_t{112}, size_t{113}, size_t{129}})
         runs.push_back({10007, count});
     expect_primes_of_runs(GetParam(), runs);
 }

@@ -309,14 +309,14 @@ template <int width, int vectors, trial_path path> recorded_walks walks_of(const
 // Every real family's width, shared vectors and mixes, and width 1; and the
 // lanes on every width.
 const recorded_walks every_walk[] = {
-    walks_of<8, 8, trial_path::avx512_divider_heavy>("w8_shared8_2to1", true),
-    walks_of<8, 8, trial_path::avx512_divider_leaning>("w8_shared8_3to2", false),
-    walks_of<8, 8, trial_path::avx512_balanced>("w8_shared8_1to1", false),
-    walks_of<8, 8, trial_path::avx512_fma_heavy>("w8_shared8_1to2", false),
-    walks_of<4, 12, trial_path::avx2>("w4_shared12_4to0", true),
-    walks_of<4, 12, trial_path::avx2_divider_heavy>("w4_shared12_2to1", false),
-    walks_of<4, 12, trial_path::avx2_balanced>("w4_shared12_1to1", false),
-    walks_of<4, 12, trial_path::avx2_fma_heavy>("w4_shared12_1to2", false),
+    walks_of<8, 7, trial_path::avx512_divider_heavy>("w8_shared7_2to1", true),
+    walks_of<8, 7, trial_path::avx512_divider_leaning>("w8_shared7_3to2", false),
+    walks_of<8, 7, trial_path::avx512_balanced>("w8_shared7_1to1", false),
+    walks_of<8, 7, trial_path::avx512_fma_heavy>("w8_shared7_1to2", false),
+    walks_of<4, 6, trial_path::avx2>("w4_shared6_4to0", true),
+    walks_of<4, 6, trial_path::avx2_divider_heavy>("w4_shared6_2to1", false),
+    walks_of<4, 6, trial_path::avx2_balanced>("w4_shared6_1to1", false),
+    walks_of<4, 6, trial_path::avx2_fma_heavy>("w4_shared6_1to2", false),
     walks_of<2, 12, trial_path::neon_divider_heavy>("w2_shared12_6to2", true),
     walks_of<2, 12, trial_path::neon_fma_only>("w2_shared12_0to8", false),
     walks_of<1, 3, trial_path::avx512_divider_heavy>("w1_shared3_2to1", true),
@@ -401,15 +401,15 @@ const uint64_t rounding_root = 8200 * 8201 - 2;
 // The first candidates; the start and end of the lanes (64^2, 2^24); a full
 // batch whose tops run from 63 to 110; the squares 66^2, whose first
 // divisor is its top, and 101^2, of a prime, and those around them; every
-// run of 1 to 9 candidates and runs around each family's shared room (24,
-// 36, 48 and 64); and the square above 2^26.
+// run of 1 to 9 candidates and runs around one and two tiles of each
+// family's cohorts (24 and 48, 56 and 112); and the square above 2^26.
 TEST_P(RecordedDivisions, FollowThePlainForm)
 {
     std::vector<candidate_run> runs = {
         {4, 97},         {64 * 64 - 40, 80},  {(uint64_t{1} << 24) - 64, 128},       {4089, largest_batch},
         {4356 - 23, 26}, {101 * 101 - 8, 16}, {rounding_root * rounding_root - 2, 3}};
-    for (unsigned count : {1u,  2u,  3u,  4u,  5u,  6u,  7u,  8u,  9u,  23u, 24u,
-                           25u, 35u, 36u, 37u, 47u, 48u, 49u, 63u, 64u, 65u, 129u})
+    for (unsigned count :
+         {1u, 2u, 3u, 4u, 5u, 6u, 7u, 8u, 9u, 23u, 24u, 25u, 47u, 48u, 49u, 55u, 56u, 57u, 111u, 112u, 113u})
         runs.push_back({10007, count});
     expect_plain_walks(GetParam(), runs);
 }
