@@ -36,8 +36,9 @@ struct avx512_blocks {
     using mask = __mmask8;
     static constexpr int width = 8;
     // A tile of a cohort: seven vectors, whose masks fill the seven mask
-    // registers that can hold one (k0 cannot). With eight, one mask moved in
-    // and out of them: on an Intel Xeon the searches ran 7 to 15 % slower.
+    // registers that can hold one (k0 cannot). With eight, GCC moved one
+    // mask through a general register at every divisor: on an Intel Xeon
+    // the searches ran 7 to 15 % slower.
     static constexpr int shared_vectors = 7;
 
     static vec broadcast(double x)
