@@ -5,7 +5,8 @@
 // - shared_*: candidates that share their divisors, held in registers, each
 //   divisor's reciprocal computed once for all of them (a vector division
 //   gives those of a group of divisors), each test two FMAs and a comparison;
-//   shared_block_* computes them a block ahead, as the cohorts do;
+//   kernel_shared_block_avx512 computes them a block ahead, as the cohorts
+//   do;
 // - one_candidate_*: one candidate whose divisors fill the vectors, in blocks
 //   for the divider and blocks for the FMA units (rcp14 and one Newton step,
 //   then two exact remainders), the best mixes of the per-candidate paths;
@@ -68,8 +69,12 @@ template <class run> void report_tests(benchmark::State &state, int candidate_co
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
 
-// The shared test on vectors of eight candidates.
-template <int vectors> __attribute__((target("avx512f"))) bool shared_avx512(void)
+// The shared test on vectors of eight candidates. The reciprocals, values
+// and offsets of ahead divisors at a time are computed into memory, then
+// read back for each test: 8, a group, as the walk in registers did; 128, a
+// block, as the cohorts do, so that no test waits for a division or for a
+// store just made.
+template <int vectors, int ahead> __attribute__((target("avx512f"))) bool shared_avx512(void)
 {
     __m512d numerators[vectors];
     __mmask8 apart[vectors];
@@ -78,49 +83,16 @@ template <int vectors> __attribute__((target("avx512f"))) bool shared_avx512(voi
         apart[i] = 0xff;
     }
     const __m512d round_to_whole = _mm512_set1_pd(two_pow_52);
-    for (double next = kernel_top; next > kernel_top - kernel_divisors; next -= 8) {
-        __m512d divisors = _mm512_sub_pd(_mm512_set1_pd(next), _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7));
-        alignas(64) double r[8], d[8], offset[8];
-        _mm512_store_pd(r, _mm512_div_pd(_mm512_set1_pd(1), divisors));
-        _mm512_store_pd(d, divisors);
-        _mm512_store_pd(offset, _mm512_mul_pd(divisors, _mm512_set1_pd(-two_pow_52)));
-        for (int j = 0; j < 8; j++)
-            for (int i = 0; i < vectors; i++) {
-                __m512d m = _mm512_fmadd_pd(numerators[i], _mm512_set1_pd(r[j]), round_to_whole);
-                __m512d product = _mm512_fmadd_pd(m, _mm512_set1_pd(d[j]), _mm512_set1_pd(offset[j]));
-                apart[i] = _mm512_mask_cmp_pd_mask(apart[i], product, numerators[i], _CMP_NEQ_UQ);
-            }
-    }
-    unsigned all_apart = 0xff;
-    for (int i = 0; i < vectors; i++)
-        all_apart &= apart[i];
-    return all_apart != 0xff;
-}
-
-// The shared test on vectors of eight candidates, as the cohorts run it:
-// the reciprocals, values and offsets of a block of 128 divisors computed
-// into memory first, then read back for every test of the block, so that no
-// test waits for a division or for a store just made.
-template <int vectors> __attribute__((target("avx512f"))) bool shared_block_avx512(void)
-{
-    __m512d numerators[vectors];
-    __mmask8 apart[vectors];
-    for (int i = 0; i < vectors; i++) {
-        numerators[i] = _mm512_loadu_pd(candidates.values + 8 * i);
-        apart[i] = 0xff;
-    }
-    const __m512d round_to_whole = _mm512_set1_pd(two_pow_52);
-    const int block = 128;
-    alignas(64) double r[block], d[block], offset[block];
-    for (double next = kernel_top; next > kernel_top - kernel_divisors; next -= block) {
-        for (int group = 0; group < block; group += 8) {
+    alignas(64) double r[ahead], d[ahead], offset[ahead];
+    for (double next = kernel_top; next > kernel_top - kernel_divisors; next -= ahead) {
+        for (int group = 0; group < ahead; group += 8) {
             __m512d divisors =
                 _mm512_sub_pd(_mm512_set1_pd(next - group), _mm512_setr_pd(0, 1, 2, 3, 4, 5, 6, 7));
             _mm512_store_pd(r + group, _mm512_div_pd(_mm512_set1_pd(1), divisors));
             _mm512_store_pd(d + group, divisors);
             _mm512_store_pd(offset + group, _mm512_mul_pd(divisors, _mm512_set1_pd(-two_pow_52)));
         }
-        for (int j = 0; j < block; j++)
+        for (int j = 0; j < ahead; j++)
             for (int i = 0; i < vectors; i++) {
                 __m512d m = _mm512_fmadd_pd(numerators[i], _mm512_set1_pd(r[j]), round_to_whole);
                 __m512d product = _mm512_fmadd_pd(m, _mm512_set1_pd(d[j]), _mm512_set1_pd(offset[j]));
@@ -224,12 +196,12 @@ void x86_kernel(benchmark::State &state, trial_path needs, run kernel)
 // The shared tests with as many vectors of candidates in registers.
 template <int vectors> void kernel_shared_avx512(benchmark::State &state)
 {
-    x86_kernel<8 * vectors>(state, trial_path::avx512_balanced, shared_avx512<vectors>);
+    x86_kernel<8 * vectors>(state, trial_path::avx512_balanced, shared_avx512<vectors, 8>);
 }
 
 template <int vectors> void kernel_shared_block_avx512(benchmark::State &state)
 {
-    x86_kernel<8 * vectors>(state, trial_path::avx512_balanced, shared_block_avx512<vectors>);
+    x86_kernel<8 * vectors>(state, trial_path::avx512_balanced, shared_avx512<vectors, 128>);
 }
 
 template <int vectors> void kernel_shared_avx2(benchmark::State &state)
