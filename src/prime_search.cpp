@@ -21,9 +21,9 @@ const int64_t longest_batch_ns = 10000000;
 
 // The same for a batch of long searches whose candidates share their
 // divisors. Near 2^53 a fast CPU needs several milliseconds for each
-// candidate, and a batch needs as many candidates as its vector registers
-// hold, some tens, to share the divisors well: with the bound above, every
-// candidate there would go alone. batch_length already bounds such a batch
+// candidate, and a batch needs some tens of candidates to share the
+// divisors well: with the bound above, every candidate there would go
+// alone. batch_length already bounds such a batch
 // by the speed the start-up timing found (there a batch of 61 candidates
 // takes about half a second on AMD Zen 4); this bound shrinks batches only
 // where the CPU has since become slower.
