@@ -31,14 +31,14 @@ const int64_t longest_shared_batch_ns = 1500000000;
 
 // How many candidates the batch after one of count candidates that took
 // took_ns may hold, where a batch may take longest_ns: as many as would take
-// that long at the same speed, but at most 64 times as many, and from 1 to
-// largest_batch. So the batches grow from one candidate to dozens at once,
-// and on a CPU slower than expected, or a busier range, shrink at once.
-size_t next_batch_limit(size_t count, int64_t took_ns, int64_t longest_ns)
+// that long at the same speed, but at most growth times as many, and from 1
+// to largest_batch.
+size_t next_batch_limit(size_t count, int64_t took_ns, int64_t longest_ns, double growth)
 {
     double fitting = static_cast<double>(count) * static_cast<double>(longest_ns) /
                      static_cast<double>(std::max(took_ns, int64_t{1}));
-    double limit = std::min({fitting, 64.0 * static_cast<double>(count), static_cast<double>(largest_batch)});
+    double limit =
+        std::min({fitting, growth * static_cast<double>(count), static_cast<double>(largest_batch)});
     return std::max(static_cast<size_t>(limit), size_t{1});
 }
 
@@ -76,19 +76,28 @@ void list_primes_after(double start_value)
         size_t longest = batch_length(candidate + 1);
         size_t count = std::min(longest, batch_limit);
         // The last batch ends at the last candidate below 2^53. Where less
-        // than two batches are left, they are made even, as a short batch
-        // of long searches shares its divisors among few candidates.
+        // than two batches are left, they go as one where a batch may hold
+        // them all, else they are made even, as a short batch of long
+        // searches shares its divisors among few candidates.
         double left = exact_limit - 1 - candidate;
         if (static_cast<double>(count) >= left)
             count = static_cast<size_t>(left);
         else if (static_cast<double>(2 * count) > left)
-            count = static_cast<size_t>(left + 1) / 2;
+            count = left <= static_cast<double>(longest) ? static_cast<size_t>(left)
+                                                         : static_cast<size_t>(left + 1) / 2;
         int64_t started = longest > 1 ? clock_ns(CLOCK_THREAD_CPUTIME_ID) : 0;
         size_t found = primes_among(candidate + 1, count, primes);
-        if (longest > 1)
-            batch_limit =
-                next_batch_limit(count, clock_ns(CLOCK_THREAD_CPUTIME_ID) - started,
-                                 longest == largest_batch ? longest_batch_ns : longest_shared_batch_ns);
+        // Batches of short searches grow from one candidate to thousands at
+        // once. Those of long searches take eight after the first, a
+        // vector's worth on every CPU, and then double, so that near 2^53
+        // the first primes come about as soon as if each candidate went
+        // alone, and later batches share their divisors among some tens.
+        int64_t took_ns = clock_ns(CLOCK_THREAD_CPUTIME_ID) - started;
+        if (longest == largest_batch)
+            batch_limit = next_batch_limit(count, took_ns, longest_batch_ns, 64);
+        else if (longest > 1)
+            batch_limit = std::max(next_batch_limit(count, took_ns, longest_shared_batch_ns, 2),
+                                   std::min(size_t{8}, longest));
         for (size_t i = 0; i < found; i++)
             print_prime(primes[i]);
         candidate = candidate + static_cast<double>(count);

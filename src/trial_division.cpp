@@ -488,11 +488,14 @@ const double large_shared_batch_limit = 4294967296.0;
 // Above large_shared_batch_limit, a batch holds no more candidates than the
 // chosen path would test one at a time in this many nanoseconds, were they
 // all prime, nor more than largest_cohort. Their shared divisors make them
-// about twice as fast or more (1.8 times on AMD Zen 1, 2 on Zen 4, 3 to 5 on
-// an Intel Xeon), so the batch's primes come at most about half a second after
-// the chosen path alone would have found the first of them. Near 2^53 that
-// is some 35 to 60 candidates.
-const double longest_alone_ns = 1.25e9;
+// some twice as fast on AMD Zen 1 and 4 to 5 times on an Intel Xeon, so that
+// near 2^53, where that is some 70 candidates on the Xeon, a batch takes
+// about half a second there. The first batches of a search start small
+// (see list_primes_after), so that its first primes come no later than if
+// each candidate were tested alone. With 1.25 s instead, near 2^53 batches
+// of some 35 candidates shared their divisors among fewer vectors: 2,000
+// candidates from 2^53 - 2001 took 14.6 s instead of 11.7.
+const double longest_alone_ns = 2.5e9;
 
 // A parked lane (see primes_in_lanes): candidate 1 and top 2^60.
 const double parked_candidate = 1, parked_top = 1152921504606846976.0;
