@@ -88,16 +88,17 @@ void list_primes_after(double start_value)
         int64_t started = longest > 1 ? clock_ns(CLOCK_THREAD_CPUTIME_ID) : 0;
         size_t found = primes_among(candidate + 1, count, primes);
         // Batches of short searches grow from one candidate to thousands at
-        // once. Those of long searches take eight after the first, a
+        // once. Those of long searches grow to eight after the first, a
         // vector's worth on every CPU, and then double, so that near 2^53
         // the first primes come about as soon as if each candidate went
         // alone, and later batches share their divisors among some tens.
-        int64_t took_ns = clock_ns(CLOCK_THREAD_CPUTIME_ID) - started;
-        if (longest == largest_batch)
-            batch_limit = next_batch_limit(count, took_ns, longest_batch_ns, 64);
-        else if (longest > 1)
-            batch_limit = std::max(next_batch_limit(count, took_ns, longest_shared_batch_ns, 2),
-                                   std::min(size_t{8}, longest));
+        if (longest > 1) {
+            int64_t took_ns = clock_ns(CLOCK_THREAD_CPUTIME_ID) - started;
+            if (longest == largest_batch)
+                batch_limit = next_batch_limit(count, took_ns, longest_batch_ns, 64);
+            else
+                batch_limit = next_batch_limit(count, took_ns, longest_shared_batch_ns, count == 1 ? 8 : 2);
+        }
         for (size_t i = 0; i < found; i++)
             print_prime(primes[i]);
         candidate = candidate + static_cast<double>(count);
