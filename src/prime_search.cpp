@@ -23,10 +23,10 @@ const int64_t longest_batch_ns = 10000000;
 // divisors. Near 2^53 a fast CPU needs several milliseconds for each
 // candidate, and a batch needs some tens of candidates to share the
 // divisors well: with the bound above, every candidate there would go
-// alone. batch_length already bounds such a batch
-// by the speed the start-up timing found (there a batch of 61 candidates
-// takes about half a second on AMD Zen 4); this bound shrinks batches only
-// where the CPU has since become slower.
+// alone. batch_length already bounds such a batch by the speed the start-up
+// timing found (there some 70 candidates take about half a second on an
+// Intel Xeon); this bound shrinks batches only where the CPU has since
+// become slower.
 const int64_t longest_shared_batch_ns = 1500000000;
 
 // How many candidates the batch after one of count candidates that took

@@ -63,10 +63,10 @@ constexpr size_t largest_cohort = 256;
 // largest_batch where each candidate takes at most some tens of thousands of
 // divisions, so that they are tested together and the batch still takes a
 // few milliseconds at most. Where each is a long search, on a CPU whose
-// candidates share their divisors, as many as keep the first prime among
-// them at most about half a second later than if each were tested alone
-// (some tens near 2^53), and at most largest_cohort;
-// otherwise one, so that every prime is written as soon as it is found.
+// candidates share their divisors, as many as the chosen path would test
+// alone in 2.5 s, some tens near 2^53, which shared take about half a
+// second, and at most largest_cohort; otherwise one, so that every prime is
+// written as soon as it is found.
 size_t batch_length(double first);
 
 // Stores at primes, in ascending order, each of the count candidates from

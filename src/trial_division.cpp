@@ -487,14 +487,14 @@ const double large_shared_batch_limit = 4294967296.0;
 
 // Above large_shared_batch_limit, a batch holds no more candidates than the
 // chosen path would test one at a time in this many nanoseconds, were they
-// all prime, nor more than largest_cohort. Their shared divisors make them
-// some twice as fast on AMD Zen 1 and 4 to 5 times on an Intel Xeon, so that
-// near 2^53, where that is some 70 candidates on the Xeon, a batch takes
-// about half a second there. The first batches of a search start small
-// (see list_primes_after), so that its first primes come no later than if
-// each candidate were tested alone. With 1.25 s instead, near 2^53 batches
-// of some 35 candidates shared their divisors among fewer vectors: 2,000
-// candidates from 2^53 - 2001 took 14.6 s instead of 11.7.
+// all prime, nor more than largest_cohort. Near 2^53 that is some 70
+// candidates on an Intel Xeon, which their shared divisors test in about
+// half a second, 4 to 5 times as fast as the path alone (about twice on AMD
+// Zen 1). The first batches of a search start small (see
+// list_primes_after), so that its first primes come no later than if each
+// candidate went alone. With 1.25 s, batches near 2^53 of some 35
+// candidates shared their divisors among fewer vectors: 2,000 candidates
+// from 2^53 - 2001 took 14.6 s instead of 11.7 on the Xeon.
 const double longest_alone_ns = 2.5e9;
 
 // A parked lane (see primes_in_lanes): candidate 1 and top 2^60.
