@@ -204,7 +204,6 @@ struct portable_blocks {
     // number with 2^52 (see the top of the file).
     static mask dividing_by_division(vec n, vec d)
     {
-        const double two_pow_52 = 4503599627370496.0;
         vec quotient = n / d;
         return quotient == (quotient + two_pow_52) - two_pow_52;
     }

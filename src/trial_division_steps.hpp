@@ -48,6 +48,10 @@
 
 #include "trial_division_paths.hpp"
 
+// 2^52: adding it to a number from 0 to 2^52 and subtracting it again rounds
+// that number to a whole one (the top of src/trial_division.cpp says when).
+constexpr double two_pow_52 = 4503599627370496.0;
+
 // The lanes of d that divide n, found by the FMA units from r, an estimate of
 // 1/d: the remainder of n by d in two exact rounds, which the top of
 // src/trial_division.cpp proves exact for r within its bounds.
@@ -76,7 +80,7 @@ typename family::mask lanes_undivided_by_shared(typename family::mask apart, typ
                                                 typename family::vec r, typename family::vec d,
                                                 typename family::vec offset)
 {
-    const typename family::vec round_to_whole = family::broadcast(4503599627370496.0);
+    const typename family::vec round_to_whole = family::broadcast(two_pow_52);
     typename family::vec m = family::multiply_add(n, r, round_to_whole);
     return family::unequal_lanes_of(apart, family::multiply_add(m, d, offset), n);
 }
@@ -255,7 +259,6 @@ struct divisor_block {
 template <class family> void fill_divisor_block(divisor_block &block, double next)
 {
     constexpr int width = family::width;
-    const double two_pow_52 = 4503599627370496.0;
     static_assert(cohort_block % width == 0, "a block holds whole groups");
     // The divisors from next down to 2, rounded up to whole groups.
     const double to_two = std::ceil((next - 1) / width) * width;

@@ -24,8 +24,6 @@
 
 namespace {
 
-const double two_pow_52 = 4503599627370496.0;
-
 // The plain form's walk of a candidate n from 4 on: its first divisor, top,
 // and its last, the first that divides n, or 2 when none does.
 struct plain_walk {
